@@ -1,0 +1,486 @@
+// libjpeg-based compression, decoding, quantisation table reading, quality
+// estimate and codebook choice (see jpeg_util.h).
+#include "jpegutil/jpeg_util.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jpeglib.h>
+
+namespace nubo {
+namespace {
+
+// ---------------------------------------------------------------------------
+// libjpeg error handling: its default error_exit prints and calls exit(); ours
+// keeps the message and jumps back to the function that called libjpeg.
+// ---------------------------------------------------------------------------
+
+struct ErrorManager {
+  jpeg_error_mgr pub;  // must stay first: libjpeg sees only this part
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void onJpegError(j_common_ptr cinfo) {
+  ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings and trace messages are dropped: libraries do not print.
+void onJpegMessage(j_common_ptr /*cinfo*/) {}
+
+void installErrorManager(ErrorManager* err) {
+  jpeg_std_error(&err->pub);
+  err->pub.error_exit = onJpegError;
+  err->pub.output_message = onJpegMessage;
+  err->message[0] = '\0';
+}
+
+// libjpeg's mem destination allocates with malloc; the caller frees.
+struct MemoryTarget {
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;  // NOLINT(runtime/int): libjpeg's type
+};
+
+// Largest JPEG side libjpeg accepts (JPEG_MAX_DIMENSION in jmorecfg.h).
+constexpr int kMaxJpegSide = 65500;
+// Largest picture decodeJpegGrey allocates, in pixels (256 Mpixel).
+constexpr int64_t kMaxDecodedPixels = int64_t{1} << 28;
+
+Status compressPixels(const uint8_t* pixels, int width, int height, int components,
+                      J_COLOR_SPACE colourSpace, int quality, bool topRowFirst,
+                      std::vector<uint8_t>* out) {
+  if (pixels == nullptr || out == nullptr) {
+    return Status(StatusCode::kInvalidArgument, "no pixels or no output buffer");
+  }
+  if (width <= 0 || height <= 0 || width > kMaxJpegSide || height > kMaxJpegSide) {
+    return Status(StatusCode::kInvalidArgument, "picture size outside what JPEG can store");
+  }
+  if (quality < 1 || quality > 100) {
+    return Status(StatusCode::kInvalidArgument, "JPEG quality must be 1..100");
+  }
+  out->clear();
+
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  MemoryTarget target;
+  installErrorManager(&err);
+  cinfo.err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_compress(&cinfo);
+    std::free(target.buffer);
+    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, &target.buffer, &target.size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = colourSpace;
+  jpeg_set_defaults(&cinfo);  // YCbCr 4:2:0 for RGB input, Huffman tables, JFIF
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  cinfo.dct_method = JDCT_ISLOW;
+  jpeg_start_compress(&cinfo, TRUE);
+  const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(components);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const size_t y = cinfo.next_scanline;
+    const size_t row = topRowFirst ? y : static_cast<size_t>(height) - 1 - y;
+    // libjpeg only reads the rows; its API is not const-correct.
+    JSAMPROW rowPointer = const_cast<JSAMPLE*>(pixels + row * stride);
+    jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(target.buffer, &std::free);
+  out->assign(target.buffer, target.buffer + target.size);
+  return Status::Ok();
+}
+
+bool looksLikeJpeg(const uint8_t* data, size_t size) {
+  // SOI marker followed by the start of another marker.
+  return data != nullptr && size >= 4 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// Natural-order standard tables of the JPEG standard's annex K, which
+// jpeg_set_quality scales.
+constexpr std::array<uint16_t, 64> kStdLuminance = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr std::array<uint16_t, 64> kStdChrominance = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+int64_t squaredDifference(const std::array<uint16_t, 64>& a, const std::array<uint16_t, 64>& b) {
+  int64_t sum = 0;
+  for (int i = 0; i < 64; ++i) {
+    const int64_t d = static_cast<int64_t>(a[i]) - static_cast<int64_t>(b[i]);
+    sum += d * d;
+  }
+  return sum;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+// Parses a quality: 1 to 3 decimal digits, value 1..100.
+bool parseQuality(const std::string& token, int* value) {
+  if (token.empty() || token.size() > 3) return false;
+  int v = 0;
+  for (char c : token) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > 100) return false;
+  *value = v;
+  return true;
+}
+
+// Why a codebook file name is unacceptable, or empty when it is fine.
+std::string checkCodebookName(const std::string& name) {
+  // Longest name: the GUI keeps whole paths in 256-byte buffers.
+  constexpr size_t kMaxNameBytes = 200;
+  if (name.size() > kMaxNameBytes) return "codebook file name longer than 200 bytes";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return "control character in codebook file name";
+    if (c == '\\') return "backslash in codebook file name (use '/')";
+  }
+  if (name.front() == '/') return "codebook file name must be relative to the data folder";
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    if (part == "..") return "\"..\" in codebook file name";
+    if (part.empty() && end == name.size()) return "codebook file name ends with '/'";
+    start = end + 1;
+  }
+  return "";
+}
+
+bool fileIsReadable(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  return true;
+}
+
+// Reads at most maxBytes of path into *bytes; *truncated tells whether more followed.
+Status readFilePrefix(const std::string& path, size_t maxBytes, std::vector<uint8_t>* bytes,
+                      bool* truncated, bool* missing) {
+  bytes->clear();
+  *truncated = false;
+  *missing = false;
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    *missing = (errno == ENOENT);
+    return Status(StatusCode::kCannotOpen, "cannot open the file");
+  }
+  constexpr size_t kChunk = 65536;
+  std::vector<uint8_t> chunk(kChunk);
+  bool failed = false;
+  while (bytes->size() < maxBytes) {
+    const size_t want = std::min(kChunk, maxBytes - bytes->size());
+    const size_t got = std::fread(chunk.data(), 1, want, f);
+    bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<ptrdiff_t>(got));
+    if (got < want) {
+      failed = std::ferror(f) != 0;
+      break;
+    }
+  }
+  if (!failed && bytes->size() == maxBytes) {
+    *truncated = std::fgetc(f) != EOF;
+  }
+  std::fclose(f);
+  if (failed) return Status(StatusCode::kIoError, "reading the file failed");
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status compressJpeg(const uint8_t* rgb, int width, int height, int quality, bool topRowFirst,
+                    std::vector<uint8_t>* out) {
+  return compressPixels(rgb, width, height, 3, JCS_RGB, quality, topRowFirst, out);
+}
+
+Status compressJpegGrey(const uint8_t* grey, int width, int height, int quality,
+                        std::vector<uint8_t>* out) {
+  return compressPixels(grey, width, height, 1, JCS_GRAYSCALE, quality, true, out);
+}
+
+Status decodeJpegGrey(const uint8_t* data, size_t size, GreyImage* out) {
+  if (out == nullptr) return Status(StatusCode::kInvalidArgument, "no output picture");
+  *out = GreyImage();
+  if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
+
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  installErrorManager(&err);
+  cinfo.err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    *out = GreyImage();
+    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
+  jpeg_read_header(&cinfo, TRUE);
+  if (static_cast<int64_t>(cinfo.image_width) * cinfo.image_height > kMaxDecodedPixels) {
+    jpeg_destroy_decompress(&cinfo);
+    return Status(StatusCode::kTooLarge, "JPEG picture too large");
+  }
+  cinfo.out_color_space = JCS_GRAYSCALE;  // for YCbCr files: the Y component as stored
+  cinfo.dct_method = JDCT_ISLOW;
+  jpeg_start_decompress(&cinfo);
+  out->width = static_cast<int>(cinfo.output_width);
+  out->height = static_cast<int>(cinfo.output_height);
+  out->pixels.resize(static_cast<size_t>(out->width) * static_cast<size_t>(out->height));
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW rowPointer =
+        out->pixels.data() + static_cast<size_t>(cinfo.output_scanline) * out->width;
+    jpeg_read_scanlines(&cinfo, &rowPointer, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return Status::Ok();
+}
+
+Status readJpegQuantTables(const uint8_t* data, size_t size, JpegQuantTables* out) {
+  if (out == nullptr) return Status(StatusCode::kInvalidArgument, "no output tables");
+  *out = JpegQuantTables();
+  if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
+
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  installErrorManager(&err);
+  cinfo.err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    *out = JpegQuantTables();
+    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
+  jpeg_read_header(&cinfo, TRUE);
+  out->componentCount = cinfo.num_components;
+  for (int t = 0; t < kMaxQuantTables; ++t) {
+    const JQUANT_TBL* table = cinfo.quant_tbl_ptrs[t];
+    if (table == nullptr) continue;
+    out->present[t] = true;
+    for (int k = 0; k < 64; ++k) out->table[t][k] = table->quantval[k];
+  }
+  for (int c = 0; c < cinfo.num_components && c < kMaxQuantTables; ++c) {
+    const int slot = cinfo.comp_info[c].quant_tbl_no;
+    // The frame header may name a slot no DQT filled; libjpeg only notices later.
+    out->componentTable[c] =
+        (slot >= 0 && slot < kMaxQuantTables && out->present[slot]) ? slot : -1;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return Status::Ok();
+}
+
+std::array<uint16_t, 64> libjpegQuantTable(int quality, bool chroma, bool forceBaseline) {
+  if (quality < 1) quality = 1;
+  if (quality > 100) quality = 100;
+  // jpeg_quality_scaling: percentage scale of the standard table.
+  const int64_t scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+  const std::array<uint16_t, 64>& base = chroma ? kStdChrominance : kStdLuminance;
+  // 32767 is the largest value libjpeg stores; 255 the baseline (8-bit) limit.
+  const int64_t maxValue = forceBaseline ? 255 : 32767;
+  std::array<uint16_t, 64> scaled{};
+  for (int i = 0; i < 64; ++i) {
+    int64_t v = (base[i] * scale + 50) / 100;  // rounded as jpeg_add_quant_table does
+    if (v < 1) v = 1;
+    if (v > maxValue) v = maxValue;
+    scaled[i] = static_cast<uint16_t>(v);
+  }
+  return scaled;
+}
+
+int estimateQualityFromTables(const JpegQuantTables& tables, bool* exact) {
+  if (exact != nullptr) *exact = false;
+  const int lumaSlot = tables.componentTable[0];
+  if (lumaSlot < 0 || lumaSlot >= kMaxQuantTables || !tables.present[lumaSlot]) return -1;
+  int chromaSlot = -1;
+  if (tables.componentCount >= 3) {
+    chromaSlot = tables.componentTable[1];
+    // A file that quantises chroma with the luma table says nothing about the
+    // chrominance scale.
+    if (chromaSlot == lumaSlot) chromaSlot = -1;
+  }
+  int bestQuality = -1;
+  int64_t bestError = 0;
+  for (int q = 1; q <= 100; ++q) {
+    for (bool baseline : {true, false}) {
+      int64_t error =
+          squaredDifference(tables.table[lumaSlot], libjpegQuantTable(q, false, baseline));
+      if (chromaSlot >= 0) {
+        error += squaredDifference(tables.table[chromaSlot], libjpegQuantTable(q, true, baseline));
+      }
+      // "<=" with rising q: among equal matches the highest quality wins.
+      if (bestQuality < 0 || error <= bestError) {
+        bestQuality = q;
+        bestError = error;
+      }
+    }
+  }
+  if (exact != nullptr) *exact = (bestError == 0);
+  return bestQuality;
+}
+
+int estimateJpegQuality(const uint8_t* data, size_t size) {
+  JpegQuantTables tables;
+  if (!readJpegQuantTables(data, size, &tables).ok()) return -1;
+  return estimateQualityFromTables(tables);
+}
+
+Status parseCodebookIndex(const std::string& text, std::vector<CodebookBand>* bands) {
+  if (bands == nullptr) return Status(StatusCode::kInvalidArgument, "no output bands");
+  bands->clear();
+  std::vector<CodebookBand> parsed;
+  std::vector<int> lineOfBand;
+  size_t start = 0;
+  int lineNumber = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    const std::string where = "index line " + std::to_string(lineNumber) + ": ";
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && isBlank(line[i])) ++i;
+      if (i >= line.size()) break;
+      if (tokens.empty() && line[i] == '#') break;  // comment line
+      size_t j = i;
+      while (j < line.size() && !isBlank(line[j])) ++j;
+      tokens.push_back(line.substr(i, j - i));
+      i = j;
+    }
+    if (tokens.empty()) continue;
+    if (tokens.size() != 3) {
+      return Status(StatusCode::kInvalidData,
+                    where + "expected <min-quality> <max-quality> <codebook-file>");
+    }
+    CodebookBand band;
+    if (!parseQuality(tokens[0], &band.minQuality) || !parseQuality(tokens[1], &band.maxQuality)) {
+      return Status(StatusCode::kInvalidData, where + "qualities must be whole numbers 1..100");
+    }
+    if (band.minQuality > band.maxQuality) {
+      return Status(StatusCode::kInvalidData, where + "min-quality is above max-quality");
+    }
+    const std::string nameProblem = checkCodebookName(tokens[2]);
+    if (!nameProblem.empty()) return Status(StatusCode::kInvalidData, where + nameProblem);
+    band.file = tokens[2];
+    for (size_t b = 0; b < parsed.size(); ++b) {
+      if (band.minQuality <= parsed[b].maxQuality && parsed[b].minQuality <= band.maxQuality) {
+        return Status(StatusCode::kInvalidData,
+                      where + "qualities overlap line " + std::to_string(lineOfBand[b]));
+      }
+    }
+    parsed.push_back(std::move(band));
+    lineOfBand.push_back(lineNumber);
+  }
+  *bands = std::move(parsed);
+  return Status::Ok();
+}
+
+void chooseCodebook(const std::string& dataDir, const std::vector<CodebookBand>& bands,
+                    int estimatedQuality, CodebookChoice* choice) {
+  choice->estimatedQuality = estimatedQuality;
+  choice->path = joinPath(dataDir, kDefaultCodebookName);
+  if (estimatedQuality < 0) {
+    choice->reason = "not a JPEG: general codebook";
+    return;
+  }
+  const std::string q = "JPEG quality " + std::to_string(estimatedQuality);
+  for (const CodebookBand& band : bands) {
+    if (estimatedQuality >= band.minQuality && estimatedQuality <= band.maxQuality) {
+      choice->path = joinPath(dataDir, band.file);
+      choice->reason = q + ": codebook " + band.file + " (qualities " +
+                       std::to_string(band.minQuality) + "-" + std::to_string(band.maxQuality) +
+                       ")";
+      return;
+    }
+  }
+  choice->reason = q + ": no codebook for this quality, general codebook";
+}
+
+Status selectCodebook(const std::string& dataDir, const uint8_t* inputFileBytes, size_t size,
+                      CodebookChoice* choice) {
+  if (choice == nullptr) return Status(StatusCode::kInvalidArgument, "no output choice");
+  const int quality = estimateJpegQuality(inputFileBytes, size);
+  chooseCodebook(dataDir, {}, quality, choice);  // the default, until the index says otherwise
+  if (quality < 0) return Status::Ok();
+
+  // An index is a few lines; anything beyond 1 MiB is not one.
+  constexpr size_t kMaxIndexBytes = size_t{1} << 20;
+  const std::string indexPath = joinPath(dataDir, kCodebookIndexName);
+  std::vector<uint8_t> bytes;
+  bool truncated = false;
+  bool missing = false;
+  Status read = readFilePrefix(indexPath, kMaxIndexBytes, &bytes, &truncated, &missing);
+  if (!read.ok()) {
+    if (missing) {
+      choice->reason += " (no codebook index)";
+      return Status::Ok();
+    }
+    return Status(read.code(), "codebook index " + indexPath + ": " + read.message());
+  }
+  if (truncated) {
+    return Status(StatusCode::kTooLarge, "codebook index " + indexPath + ": larger than 1 MiB");
+  }
+  std::vector<CodebookBand> bands;
+  Status parsed = parseCodebookIndex(std::string(bytes.begin(), bytes.end()), &bands);
+  if (!parsed.ok()) {
+    return Status(parsed.code(), "codebook index " + indexPath + ": " + parsed.message());
+  }
+  CodebookChoice chosen;
+  chooseCodebook(dataDir, bands, quality, &chosen);
+  if (chosen.path != choice->path && !fileIsReadable(chosen.path)) {
+    choice->reason = "JPEG quality " + std::to_string(quality) + ": codebook " + chosen.path +
+                     " not readable, general codebook";
+    return Status::Ok();
+  }
+  *choice = std::move(chosen);
+  return Status::Ok();
+}
+
+Status selectCodebookForFile(const std::string& dataDir, const std::string& inputPath,
+                             CodebookChoice* choice) {
+  if (choice == nullptr) return Status(StatusCode::kInvalidArgument, "no output choice");
+  // JPEG tables sit in the header before the first scan; 16 MiB covers any
+  // realistic run of metadata segments before it.
+  constexpr size_t kMaxHeaderBytes = size_t{16} << 20;
+  std::vector<uint8_t> bytes;
+  bool truncated = false;
+  bool missing = false;
+  Status read = readFilePrefix(inputPath, kMaxHeaderBytes, &bytes, &truncated, &missing);
+  if (!read.ok()) {
+    chooseCodebook(dataDir, {}, -1, choice);
+    choice->reason = "input unreadable: general codebook";
+    return read;
+  }
+  return selectCodebook(dataDir, bytes.data(), bytes.size(), choice);
+}
+
+}  // namespace nubo

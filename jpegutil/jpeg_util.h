@@ -1,0 +1,140 @@
+// JPEG helpers built directly on libjpeg: compressing pictures the way libjpeg's
+// own tools do, reading quantisation tables back, estimating the quality a file
+// was saved at, and choosing the codebook trained for that quality.
+#ifndef NUBO_JPEGUTIL_JPEG_UTIL_H_
+#define NUBO_JPEGUTIL_JPEG_UTIL_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/status.h"
+
+namespace nubo {
+
+// ---------------------------------------------------------------------------
+// Compression and decoding
+// ---------------------------------------------------------------------------
+
+// Compresses width x height pixels of 8-bit R, G, B (3 bytes per pixel, rows
+// packed without padding) to a baseline JFIF file in *out, with libjpeg's
+// defaults (jpeg_set_defaults), jpeg_set_quality(quality, force_baseline TRUE),
+// YCbCr 4:2:0 and the integer (islow) DCT. topRowFirst says whether the first
+// row in rgb is the top of the picture (true) or the bottom (false, the order
+// decodeImage gives). quality is 1..100.
+Status compressJpeg(const uint8_t* rgb, int width, int height, int quality, bool topRowFirst,
+                    std::vector<uint8_t>* out);
+
+// Compresses width x height 8-bit grey pixels (one byte per pixel, top row
+// first) to a one-component JFIF file in *out; otherwise as compressJpeg.
+Status compressJpegGrey(const uint8_t* grey, int width, int height, int quality,
+                        std::vector<uint8_t>* out);
+
+// A one-byte-per-pixel picture, top row first.
+struct GreyImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;
+};
+
+// Decodes a JPEG held in memory to its luminance (the Y component for colour
+// files, the only component for grey ones) with the integer (islow) IDCT.
+Status decodeJpegGrey(const uint8_t* data, size_t size, GreyImage* out);
+
+// ---------------------------------------------------------------------------
+// Quality estimate
+// ---------------------------------------------------------------------------
+
+// JPEG allows at most four quantisation tables.
+constexpr int kMaxQuantTables = 4;
+
+// The quantisation tables of a JPEG file as libjpeg reads them.
+struct JpegQuantTables {
+  int componentCount = 0;                       // 1 for grey, 3 for YCbCr, ...
+  std::array<bool, kMaxQuantTables> present{};  // which table slots the file defines
+  // Values in natural (row-major) order, not zigzag.
+  std::array<std::array<uint16_t, 64>, kMaxQuantTables> table{};
+  // Table slot used by each of the first four components (-1 when absent).
+  std::array<int, kMaxQuantTables> componentTable{-1, -1, -1, -1};
+};
+
+// Reads the frame header and quantisation tables of a JPEG held in memory.
+// Fails with kInvalidData for anything that is not a readable JPEG.
+Status readJpegQuantTables(const uint8_t* data, size_t size, JpegQuantTables* out);
+
+// libjpeg's table for quality q (1..100): the standard luminance (chroma false)
+// or chrominance table scaled as jpeg_set_quality does, natural order. With
+// forceBaseline values are clamped to 255, otherwise to 32767.
+std::array<uint16_t, 64> libjpegQuantTable(int quality, bool chroma, bool forceBaseline);
+
+// The quality 1..100 whose libjpeg tables match tables best: the first
+// component's table against the scaled luminance table and, for files with
+// three or more components, the second component's table against the scaled
+// chrominance table; least summed squared difference, tables with and without
+// the baseline clamp both considered. libjpeg's standard tables differ at
+// every quality 1..100 (luminance alone too), so files it wrote give their
+// quality back exactly; other encoders' tables can match several qualities
+// equally well, and then the highest of them is returned.
+// *exact (optional) tells whether the match was exact. Returns -1 when the
+// tables hold no table for the first component.
+int estimateQualityFromTables(const JpegQuantTables& tables, bool* exact = nullptr);
+
+// readJpegQuantTables + estimateQualityFromTables; -1 for non-JPEG or damaged data.
+int estimateJpegQuality(const uint8_t* data, size_t size);
+
+// ---------------------------------------------------------------------------
+// Codebook choice by quality
+// ---------------------------------------------------------------------------
+
+// One line of the codebook index: qualities minQuality..maxQuality (inclusive)
+// use the codebook in file (relative to the data folder).
+struct CodebookBand {
+  int minQuality = 0;
+  int maxQuality = 0;
+  std::string file;
+};
+
+// Name of the index file and of the quality-independent codebook in the data folder.
+constexpr const char* kCodebookIndexName = "index";
+constexpr const char* kDefaultCodebookName = "data";
+
+// Parses the text of an index file. Format, one band per line:
+//   <min-quality> <max-quality> <codebook-file>
+// qualities integers 1..100 with min <= max, bands must not overlap; the file
+// name is relative to the data folder (no absolute paths, no "..", no spaces).
+// Blank lines and lines starting with '#' (after blanks) are ignored; CR LF
+// line ends are accepted. Errors name the line: "index line 3: ...".
+Status parseCodebookIndex(const std::string& text, std::vector<CodebookBand>* bands);
+
+// What selectCodebook decided.
+struct CodebookChoice {
+  std::string path;           // codebook file to load
+  int estimatedQuality = -1;  // -1 when the input is not a JPEG
+  std::string reason;         // one line, for logs and the status bar
+};
+
+// Pure decision: the band containing estimatedQuality gives dataDir + "/" +
+// file; no band, or estimatedQuality -1, gives dataDir + "/data".
+void chooseCodebook(const std::string& dataDir, const std::vector<CodebookBand>& bands,
+                    int estimatedQuality, CodebookChoice* choice);
+
+// Estimates the quality of the input file's bytes and chooses a codebook from
+// dataDir/index. A missing index, non-JPEG input, no covering band or a
+// chosen codebook file that does not exist give the default dataDir + "/data"
+// with ok status. An index that exists but cannot be read or parsed returns
+// the error and still fills *choice with the default, so callers may warn and
+// go on.
+Status selectCodebook(const std::string& dataDir, const uint8_t* inputFileBytes, size_t size,
+                      CodebookChoice* choice);
+
+// selectCodebook for a file on disk: reads the start of inputPath (enough for
+// the JPEG header) first. An unreadable input gives the default codebook and
+// the read error.
+Status selectCodebookForFile(const std::string& dataDir, const std::string& inputPath,
+                             CodebookChoice* choice);
+
+}  // namespace nubo
+
+#endif  // NUBO_JPEGUTIL_JPEG_UTIL_H_
