@@ -1,0 +1,20 @@
+// Conversion between 8-bit RGB and single-precision NTSC YIQ. The forward matrix
+// has three-digit, the inverse four-digit coefficients; the way back truncates,
+// so a round trip may lose one level per channel.
+#ifndef NUBO_ENGINE_COLOUR_H_
+#define NUBO_ENGINE_COLOUR_H_
+
+#include <cstdint>
+
+namespace nubo {
+
+// Writes Y, I, Q of the colour (r, g, b) into yiq[0..2]. Y lies in 0..1.
+void rgbToYiq(float* yiq, int r, int g, int b);
+
+// Writes R, G, B bytes for (y, i, q) into rgb[0..2]; each channel is clamped to
+// 0..1 (NaN gives 0), scaled by 255 and truncated toward zero.
+void yiqToRgb(uint8_t* rgb, float y, float i, float q);
+
+}  // namespace nubo
+
+#endif  // NUBO_ENGINE_COLOUR_H_

@@ -1,0 +1,96 @@
+// Preprocessing: YIQ images from the display buffer and the 8x8 edge-block map.
+#include "engine/preprocess.h"
+
+#include <algorithm>
+
+#include "engine/colour.h"
+
+namespace nubo {
+
+namespace {
+
+void report(const StatusCallback& showStatus, const char* text) {
+  if (showStatus) showStatus(text);
+}
+
+bool isBorder(int y, int x, int width, int height) {
+  return y < 2 || y >= height - 2 || x < 2 || x >= width - 2;
+}
+
+}  // namespace
+
+void preprocessImage(WorkingImage* image, const StatusCallback& showStatus) {
+  report(showStatus, "Preprocessing the contaminated image......");
+  const int w = image->imageWidth;
+  const int h = image->imageHeight;
+  const size_t pixels = static_cast<size_t>(w) * h;
+  image->inputYiq.assign(pixels * 3, 0.0f);
+  image->outputYiq.assign(pixels * 3, 0.0f);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* rgb = image->inputDisplay.data() + image->displayOffset(h - 1 - y, x);
+      const size_t at = (static_cast<size_t>(y) * w + x) * 3;
+      float* in = image->inputYiq.data() + at;
+      float* out = image->outputYiq.data() + at;
+      rgbToYiq(in, rgb[0], rgb[1], rgb[2]);
+      if (isBorder(y, x, w, h)) out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+    }
+  }
+  detectEdgeBlocks(image, showStatus);
+}
+
+std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height) {
+  // 101^2: the truncated magnitude exceeds 100 exactly when gx^2+gy^2 >= 10201.
+  constexpr int kMinSquare = (kEdgeThreshold + 1) * (kEdgeThreshold + 1);
+  std::vector<uint8_t> mask(static_cast<size_t>(width) * height, 0);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* up = grey + static_cast<size_t>(std::max(y - 1, 0)) * width;
+    const uint8_t* mid = grey + static_cast<size_t>(y) * width;
+    const uint8_t* down = grey + static_cast<size_t>(std::min(y + 1, height - 1)) * width;
+    for (int x = 0; x < width; ++x) {
+      const int l = std::max(x - 1, 0);
+      const int r = std::min(x + 1, width - 1);
+      const int gx = (up[r] + 2 * mid[r] + down[r]) - (up[l] + 2 * mid[l] + down[l]);
+      const int gy = (down[l] + 2 * down[x] + down[r]) - (up[l] + 2 * up[x] + up[r]);
+      mask[static_cast<size_t>(y) * width + x] = gx * gx + gy * gy >= kMinSquare ? 1 : 0;
+    }
+  }
+  return mask;
+}
+
+void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus) {
+  report(showStatus, "Detecting edge in the contaminated image......");
+  const int w = image->imageWidth;
+  const int h = image->imageHeight;
+  std::vector<uint8_t> grey(static_cast<size_t>(w) * h);
+  for (size_t p = 0; p < grey.size(); ++p) {
+    // Y times 255, truncated: Y = 1 gives 255.
+    grey[p] = static_cast<uint8_t>(static_cast<int>(static_cast<double>(image->inputYiq[p * 3]) * 255.0));
+  }
+  const std::vector<uint8_t> mask = sobelEdgeMask(grey.data(), w, h);
+  image->edgeBlockMap.assign(static_cast<size_t>(w) * h, 0);
+  for (int top = 0; top < h; top += kBlockSize) {
+    const int bottom = std::min(top + kBlockSize, h);
+    for (int left = 0; left < w; left += kBlockSize) {
+      const int right = std::min(left + kBlockSize, w);
+      bool edge = false;
+      for (int y = top; y < bottom && !edge; ++y) {
+        for (int x = left; x < right; ++x) {
+          if (mask[static_cast<size_t>(y) * w + x]) {
+            edge = true;
+            break;
+          }
+        }
+      }
+      if (!edge) continue;
+      for (int y = top; y < bottom; ++y) {
+        std::fill_n(image->edgeBlockMap.begin() + static_cast<size_t>(y) * w + left, right - left, 1);
+      }
+    }
+  }
+  report(showStatus, "ready");
+}
+
+}  // namespace nubo

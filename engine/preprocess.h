@@ -1,0 +1,33 @@
+// Preprocessing of a loaded picture: YIQ images and the map of 8x8 edge blocks.
+#ifndef NUBO_ENGINE_PREPROCESS_H_
+#define NUBO_ENGINE_PREPROCESS_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/progress.h"
+#include "engine/working_image.h"
+
+namespace nubo {
+
+// Sobel edge strength threshold: a pixel is an edge pixel when its gradient
+// magnitude, truncated to an integer, exceeds 100, i.e. gx^2 + gy^2 >= 101^2.
+constexpr int kEdgeThreshold = 100;
+constexpr int kBlockSize = 8;  // the JPEG block grid, anchored at the top-left pixel
+
+// Fills inputYiq, outputYiq (border Y, all I and Q) and edgeBlockMap from the
+// display buffers, reporting "Preprocessing the contaminated image......",
+// "Detecting edge in the contaminated image......" and "ready". Needs the
+// geometry and inputDisplay of image to be set.
+void preprocessImage(WorkingImage* image, const StatusCallback& showStatus);
+
+// Builds edgeBlockMap from the Y of inputYiq (called by preprocessImage).
+void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus);
+
+// Edge mask of a width x height grey image (row 0 = top): 1 where the Sobel
+// magnitude with border pixels replicated, truncated, exceeds 100.
+std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height);
+
+}  // namespace nubo
+
+#endif  // NUBO_ENGINE_PREPROCESS_H_

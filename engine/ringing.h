@@ -1,0 +1,44 @@
+// The ringing-removal pass: codebook prediction of the luminance of every
+// interior pixel of an edge block, accepted within 0.08 of the input.
+#ifndef NUBO_ENGINE_RINGING_H_
+#define NUBO_ENGINE_RINGING_H_
+
+#include "engine/codebook.h"
+#include "engine/progress.h"
+#include "engine/working_image.h"
+
+namespace nubo {
+
+// Largest change a codebook prediction may make to a pixel's Y (0..1 scale,
+// about 20 of 255 grey levels): a prediction this far or further is discarded.
+constexpr double kAcceptLimit = 0.08;
+
+struct CleanOptions {
+  bool smoothNonEdge = false;  // replace Y far from edge blocks by the 5x5 mean
+  int threads = 0;             // 0: all cores; the output is the same for any count
+};
+
+// Cleans the interior of image into outputYiq and outputDisplay. Reports
+// "Removing ringing......", "Removing ringing...... N0%" per tenth of the rows
+// and "Ready", in that order, on the calling thread. Does nothing when
+// image->imageLoaded is 0. With an empty codebook every prediction is missing
+// and each edge pixel keeps its input Y.
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   const StatusCallback& showStatus);
+
+// The luminance result for interior pixel (i, j) (row 0 = top): what the pass
+// writes into outputYiq. Exposed for the trainer and for tests.
+float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
+                 int j);
+
+// Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and
+// returns whether any of its 25 pixels lies in an edge block.
+bool gatherPatch(const WorkingImage& image, int i, int j, float* patch);
+
+// Normalises patch in place with mean m and deviation s (s != 0):
+// v -> (v - m) * 0.3 / s + 0.5, in double precision, stored as float.
+void normalisePatch(float* patch, float m, float s);
+
+}  // namespace nubo
+
+#endif  // NUBO_ENGINE_RINGING_H_

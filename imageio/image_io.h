@@ -1,0 +1,73 @@
+// Image input and output: the only module that talks to DevIL. Files are
+// checked before DevIL sees them, so that damaged or hostile files give a clear
+// reason instead of a hang, a crash or uninitialised pixels.
+#ifndef NUBO_IMAGEIO_IMAGE_IO_H_
+#define NUBO_IMAGEIO_IMAGE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/progress.h"
+#include "engine/status.h"
+#include "engine/working_image.h"
+
+namespace nubo {
+
+// Largest picture we accept, in pixels of the padded display buffer; beyond it
+// the working buffers (about 40 bytes per pixel) could not be allocated.
+constexpr int64_t kMaxPaddedPixels = int64_t{1} << 28;
+// Paths are kept in 256-byte buffers by the GUI: at most 255 bytes.
+constexpr size_t kMaxPathBytes = 255;
+
+// A decoded picture: width x height pixels of R, G, B bytes, bottom row first.
+struct DecodedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Checks and decodes an image held in memory (JPEG, PNG, BMP, TIFF, ...).
+// Grey, palette, alpha and 16-bit pictures are converted to 8-bit RGB.
+Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out);
+
+// Reads the file at path and decodes it as decodeImage does. The message names
+// the reason only (the caller adds the file name).
+Status decodeImageFile(const std::string& path, DecodedImage* out);
+
+// The load command: releases whatever image held, decodes the file, fills the
+// display buffers and preprocesses the picture. On failure image is left
+// released with imageLoaded = 0 and the status gives the reason.
+Status loadInput(const std::string& inputPath, WorkingImage* image,
+                 const StatusCallback& showStatus);
+
+enum class ImageFormat { kBmp, kPng };
+
+// Appends ".bmp" unless path contains ".BMP" or ".bmp" anywhere. Returns false
+// (path unchanged) when the result would exceed kMaxPathBytes.
+bool applyBmpExtensionRule(std::string* path);
+
+// Encodes the picture area of image.outputDisplay (exactly imageWidth x
+// imageHeight pixels) in the given format.
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out);
+
+// Writes bytes to path through a temporary file in the same folder that is
+// renamed over path once complete: path either keeps its old content or holds
+// the complete new file. With overwrite false an existing path is refused.
+Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           bool overwrite);
+
+// The save command: applies the ".bmp" rule to *outputPath (kept extended) and
+// writes the output picture as BMP, or as the format DevIL picks from the
+// extension when the path already held ".bmp"/".BMP" elsewhere (we support BMP
+// and PNG). Does nothing and returns ok when no image is loaded.
+Status saveOutput(const WorkingImage& image, std::string* outputPath);
+
+// Saves the output picture to path in format, without the extension rule.
+Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
+                   bool overwrite);
+
+}  // namespace nubo
+
+#endif  // NUBO_IMAGEIO_IMAGE_IO_H_

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs every Debian package that building, testing and running Nubo needs.
+# Run as root (CI and the README's commands do); safe to run again.
+set -eu
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps.sh: run as root (apt-get needs it)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+  build-essential cmake pkg-config \
+  libdevil-dev libjpeg62-turbo-dev libpng-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
+  freeglut3-dev libglu1-mesa-dev

@@ -1,0 +1,202 @@
+// The ringing-removal pass.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "engine/ringing.h"
+#include "engine/search.h"
+#include "tests/test_codebooks.h"
+#include "tests/test_images.h"
+
+namespace nubo {
+namespace {
+
+using testing::constantPatch;
+using testing::makeImage;
+
+// A codebook whose every search returns companion v.
+Codebook constantCodebook(float v) {
+  CodebookTree tree;
+  tree.type = 0;
+  for (int k = 0; k < kBranching; ++k) {
+    tree.patches.push_back(constantPatch(0.5f));
+    tree.values.push_back(0.0f);
+    tree.children.push_back(testing::leaf({constantPatch(0.5f)}, {v}));
+  }
+  return testing::codebookOf(tree);
+}
+
+// Random noisy picture with strong edges in a few blocks.
+WorkingImage noisyImage(int width, int height, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::array<uint8_t, 3>> px(static_cast<size_t>(width) * height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int base = ((x / 11 + y / 7) % 3 == 0) ? 200 : 40;
+      px[y * width + x] = {uint8_t(base + rng() % 30), uint8_t(base + rng() % 20), uint8_t(rng() % 255)};
+    }
+  }
+  return makeImage(width, height, [&](int y, int x) { return px[y * width + x]; });
+}
+
+std::vector<std::string> progressFor(int height) {
+  WorkingImage img = makeImage(6, height, [](int, int) { return std::array<uint8_t, 3>{50, 60, 70}; });
+  std::vector<std::string> texts;
+  CleanOptions options;
+  options.threads = 1;
+  removeRinging(&img, Codebook(), options, [&](const std::string& t) { texts.push_back(t); });
+  return texts;
+}
+
+std::string pct(int tenths) { return "Removing ringing...... " + std::to_string(tenths) + "0%"; }
+
+TEST(Ringing, ProgressTextsForTheListedHeights) {
+  std::vector<std::string> expected{"Removing ringing......"};
+  for (int t = 1; t <= 9; ++t) expected.push_back(pct(t));
+  expected.push_back("Ready");
+  EXPECT_EQ(progressFor(100), expected);
+
+  expected.insert(expected.end() - 1, pct(10));
+  EXPECT_EQ(progressFor(103), expected);
+
+  expected = {"Removing ringing......"};
+  for (int row = 2; row <= 22; row += 2) expected.push_back(pct(row / 2));
+  expected.push_back("Ready");
+  EXPECT_EQ(progressFor(25), expected);
+
+  expected = {"Removing ringing......"};
+  for (int row = 2; row <= 12; ++row) expected.push_back(pct(row));
+  expected.push_back("Ready");
+  EXPECT_EQ(progressFor(15), expected);
+
+  // Under 10 rows: a step of one row.
+  EXPECT_EQ(progressFor(7), (std::vector<std::string>{"Removing ringing......", pct(2), pct(3),
+                                                      pct(4), "Ready"}));
+  EXPECT_EQ(progressFor(4), (std::vector<std::string>{"Removing ringing......", "Ready"}));
+}
+
+TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
+  WorkingImage base = noisyImage(97, 61, 5);
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
+  std::vector<uint8_t> first;
+  std::vector<std::string> firstTexts;
+  for (int threads : {1, 2, 3, 8}) {
+    WorkingImage img = base;
+    std::vector<std::string> texts;
+    CleanOptions options;
+    options.threads = threads;
+    removeRinging(&img, cb, options, [&](const std::string& t) { texts.push_back(t); });
+    removeRinging(&img, cb, options, {});  // a second run changes nothing
+    if (first.empty()) {
+      first = img.outputDisplay;
+      firstTexts = texts;
+      int changed = 0;
+      for (size_t k = 0; k < img.inputYiq.size(); k += 3) changed += img.outputYiq[k] != img.inputYiq[k];
+      EXPECT_GT(changed, 50);  // the codebook really acted
+    } else {
+      EXPECT_EQ(img.outputDisplay, first) << threads;
+      EXPECT_EQ(texts, firstTexts) << threads;
+    }
+  }
+}
+
+TEST(Ringing, AcceptanceIsStrictlyBelowTheLimitBeforeNarrowing) {
+  WorkingImage img = noisyImage(40, 40, 3);
+  // An edge pixel with a non-flat window.
+  int ei = -1, ej = -1;
+  for (int i = 2; i < 38 && ei < 0; ++i) {
+    for (int j = 2; j < 38; ++j) {
+      float patch[kPatchSize];
+      gatherPatch(img, i, j, patch);
+      if (img.edgeBlockMap[i * 40 + j] && patchStdDev(patchMean(patch), patch) > 0.01) {
+        ei = i;
+        ej = j;
+        break;
+      }
+    }
+  }
+  ASSERT_GE(ei, 0);
+  float patch[kPatchSize];
+  gatherPatch(img, ei, ej, patch);
+  const float m = static_cast<float>(patchMean(patch));
+  const float s = static_cast<float>(patchStdDev(m, patch));
+  const float y = img.inputYiq[(ei * 40 + ej) * 3];
+  auto predicted = [&](float d) { return ((d - 0.5) * s) * 3.3333333333333335 + m; };
+  // The smallest companion whose prediction is 0.08 or more above y.
+  float d = static_cast<float>((y + 0.08 - m) / s * 0.3 + 0.5);
+  while (predicted(d) - y >= 0.08) d = std::nextafter(d, -1e9f);
+  while (predicted(d) - y < 0.08) d = std::nextafter(d, 1e9f);
+  const float inside = std::nextafter(d, -1e9f);
+  EXPECT_EQ(cleanPixel(img, constantCodebook(d), false, ei, ej), y);
+  EXPECT_EQ(cleanPixel(img, constantCodebook(inside), false, ei, ej),
+            static_cast<float>(predicted(inside)));
+}
+
+TEST(Ringing, PixelsWithoutAPredictionKeepTheirInput) {
+  WorkingImage img = noisyImage(33, 29, 9);
+  CodebookTree odd = testing::randomTree(2, 2, 4);
+  odd.type = 5;  // every search returns -1
+  for (const Codebook& cb : {testing::codebookOf(odd), Codebook(), constantCodebook(1e6f)}) {
+    WorkingImage out = img;
+    removeRinging(&out, cb, CleanOptions(), {});
+    for (size_t k = 0; k < img.inputYiq.size(); ++k) ASSERT_EQ(out.outputYiq[k], img.inputYiq[k]);
+  }
+  // A flat window inside an edge block keeps its input even with a wild codebook.
+  WorkingImage flat = makeImage(30, 30, [](int y, int x) {
+    const uint8_t v = (y == 0 && x == 0) ? 255 : 80;
+    return std::array<uint8_t, 3>{v, v, v};
+  });
+  ASSERT_EQ(flat.edgeBlockMap[4 * 30 + 4], 1);
+  EXPECT_EQ(cleanPixel(flat, constantCodebook(0.52f), false, 4, 4), flat.inputYiq[(4 * 30 + 4) * 3]);
+}
+
+TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
+  // Left half noisy and soft (no edges); one hard step far right.
+  std::mt19937 rng(2);
+  std::vector<uint8_t> noise(48 * 32);
+  for (auto& v : noise) v = static_cast<uint8_t>(100 + rng() % 8);
+  WorkingImage img = makeImage(48, 32, [&](int y, int x) {
+    const uint8_t v = x >= 44 ? 255 : noise[y * 48 + x];
+    return std::array<uint8_t, 3>{v, v, v};
+  });
+  WorkingImage plain = img, smooth = img;
+  CleanOptions options;
+  removeRinging(&plain, Codebook(), options, {});
+  options.smoothNonEdge = true;
+  removeRinging(&smooth, Codebook(), options, {});
+  for (int i = 0; i < 32; ++i) {
+    for (int j = 0; j < 48; ++j) {
+      const size_t at = (i * 48 + j) * 3;
+      const bool interior = i >= 2 && i < 30 && j >= 2 && j < 46;
+      EXPECT_EQ(plain.outputYiq[at], img.inputYiq[at]);
+      if (!interior || j >= 38) {
+        // Border, edge blocks (columns 40..47) and pixels within two of them.
+        EXPECT_EQ(smooth.outputYiq[at], img.inputYiq[at]) << i << "," << j;
+      } else {
+        float patch[kPatchSize];
+        gatherPatch(img, i, j, patch);
+        EXPECT_EQ(smooth.outputYiq[at], static_cast<float>(patchMean(patch)));
+      }
+    }
+  }
+  // Border bytes of the display never change; the interior is yiqToRgb of Y.
+  for (int r = 0; r < 32; ++r) {
+    for (int c = 0; c < 48; ++c) {
+      if (r >= 2 && r < 30 && c >= 2 && c < 46) continue;
+      const size_t at = plain.displayOffset(r, c);
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(plain.outputDisplay[at + k], img.inputDisplay[at + k]);
+    }
+  }
+}
+
+TEST(Ringing, NothingHappensWithoutAPicture) {
+  WorkingImage none;
+  std::vector<std::string> texts;
+  removeRinging(&none, Codebook(), CleanOptions(), [&](const std::string& t) { texts.push_back(t); });
+  EXPECT_TRUE(texts.empty());
+}
+
+}  // namespace
+}  // namespace nubo

@@ -1,0 +1,110 @@
+// Patch statistics, the weighted distance and the codebook search.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "engine/search.h"
+#include "tests/test_codebooks.h"
+
+namespace nubo {
+namespace {
+
+using testing::constantPatch;
+using testing::Patch;
+
+// The plain recursive descent, one patchDistance at a time.
+float referenceSearch(const Patch& p, const Codebook& cb, int node) {
+  const CodebookNode& n = cb.nodes[node];
+  if (n.type > 1) return -1.0f;
+  double best = n.type == 0 ? 100000.0 : 10000000.0;
+  int bestIndex = -1;
+  for (int i = 0; i < n.count; ++i) {
+    const double d = patchDistance(p.data(), cb.codewords[n.firstCodeword + i].patch.data());
+    if (!(d >= best)) {
+      best = d;
+      bestIndex = i;
+    }
+  }
+  if (bestIndex < 0) return -1.0f;
+  if (n.type == 0) return referenceSearch(p, cb, n.firstChild + bestIndex);
+  return cb.values[n.firstCodeword + bestIndex];
+}
+
+TEST(Search, DistancesHaveTheirExactValues) {
+  const Patch zero = constantPatch(0.0f);
+  const Patch one = constantPatch(1.0f);
+  EXPECT_EQ(patchDistance(zero.data(), one.data()), 0.19994999374843703);
+  Patch centre = zero;
+  centre[12] = 1.0f;
+  EXPECT_EQ(patchDistance(zero.data(), centre.data()), 0.06115553940568262);
+  Patch corner = zero;
+  corner[0] = 1.0f;
+  EXPECT_EQ(patchDistance(corner.data(), zero.data()), 0.022);
+  EXPECT_EQ(patchDistance(one.data(), one.data()), 0.0);
+}
+
+TEST(Search, MeanAndDeviation) {
+  Patch p = constantPatch(0.0f);
+  p[24] = 1.0f;  // the one at the end: the sum order shows in the last bit
+  EXPECT_EQ(patchMean(p.data()), 0.04);
+  EXPECT_EQ(patchStdDev(0.04, p.data()), 0.19999999999999998);
+  const Patch flat = constantPatch(0.375f);
+  EXPECT_EQ(patchMean(flat.data()), 0.375);
+  EXPECT_EQ(patchStdDev(0.375, flat.data()), 0.0);
+}
+
+TEST(Search, MatchesThePlainDescentBitForBit) {
+  // Leaf sizes around the packing width exercise partly filled groups.
+  for (int leafSize : {1, 7, 8, 9, 13, 32}) {
+    const Codebook cb = testing::codebookOf(testing::randomTree(3, leafSize, 100 + leafSize));
+    std::mt19937 rng(leafSize);
+    std::uniform_real_distribution<float> dist(-0.5f, 1.5f);
+    for (int n = 0; n < 2000; ++n) {
+      Patch p;
+      for (float& v : p) v = dist(rng);
+      int index;
+      const float got = searchCodebookIndex(p.data(), cb, &index);
+      ASSERT_EQ(got, referenceSearch(p, cb, 0));
+      ASSERT_GE(index, 0);
+      ASSERT_EQ(cb.values[index], got);
+    }
+  }
+}
+
+TEST(Search, TiesKeepTheLowerIndexAndExactMatchesWin) {
+  const Patch a = constantPatch(0.25f), b = constantPatch(0.75f);
+  CodebookTree tree;
+  tree.type = 0;
+  for (int k = 0; k < kBranching; ++k) {
+    tree.patches.push_back(k < 4 ? constantPatch(0.25f) : constantPatch(0.75f));
+    tree.values.push_back(0.0f);
+    tree.children.push_back(testing::leaf({a, a, b, b}, {1.0f * k, 10.0f + k, 20.0f + k, 30.0f + k}));
+  }
+  const Codebook cb = testing::codebookOf(tree);
+  EXPECT_EQ(searchCodebook(a.data(), cb), 0.0f);   // child 0, leaf codeword 0
+  EXPECT_EQ(searchCodebook(b.data(), cb), 24.0f);  // child 4, leaf codeword 2
+  const Patch mid = constantPatch(0.5f);           // equidistant from both
+  EXPECT_EQ(searchCodebook(mid.data(), cb), 0.0f);
+}
+
+TEST(Search, NaNPatchTakesTheLastCodewordEverywhere) {
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 5, 77));
+  const Patch nan = constantPatch(std::numeric_limits<float>::quiet_NaN());
+  int node = 0;
+  while (cb.nodes[node].type == 0) node = cb.nodes[node].firstChild + 8;
+  const CodebookNode& leaf = cb.nodes[node];
+  EXPECT_EQ(searchCodebook(nan.data(), cb), cb.values[leaf.firstCodeword + leaf.count - 1]);
+}
+
+TEST(Search, NoCodewordWithinTheBoundGivesNoPrediction) {
+  // Infinite distances never beat the starting bound.
+  const Patch huge = constantPatch(std::numeric_limits<float>::infinity());
+  const Codebook cb = testing::codebookOf(testing::randomTree(2, 3, 1));
+  EXPECT_EQ(searchCodebook(huge.data(), cb), -1.0f);
+  EXPECT_EQ(searchCodebook(huge.data(), Codebook()), -1.0f);
+}
+
+}  // namespace
+}  // namespace nubo

@@ -1,0 +1,36 @@
+// Small pictures made inside the tests.
+#ifndef NUBO_TESTS_TEST_IMAGES_H_
+#define NUBO_TESTS_TEST_IMAGES_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "engine/preprocess.h"
+#include "engine/working_image.h"
+
+namespace nubo::testing {
+
+using PixelFn = std::function<std::array<uint8_t, 3>(int y, int x)>;  // y = 0 at the top
+
+// A loaded and preprocessed picture whose pixel (y, x) is pixel(y, x).
+inline WorkingImage makeImage(int width, int height, const PixelFn& pixel,
+                              const StatusCallback& showStatus = {}) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const auto p = pixel(y, x);
+      const size_t at = (static_cast<size_t>(height - 1 - y) * width + x) * 3;
+      for (int k = 0; k < 3; ++k) rgb[at + k] = p[k];
+    }
+  }
+  WorkingImage img;
+  fillDisplayBuffers(rgb.data(), width, height, &img);
+  preprocessImage(&img, showStatus);
+  return img;
+}
+
+}  // namespace nubo::testing
+
+#endif  // NUBO_TESTS_TEST_IMAGES_H_
