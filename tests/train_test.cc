@@ -1,0 +1,289 @@
+// Tests of the codebook trainer: tree files, the engine-exact partition, the
+// companion choice and a tiny end-to-end training run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/codebook.h"
+#include "engine/ringing.h"
+#include "engine/search.h"
+#include "train/trainer.h"
+
+namespace nubo::train {
+namespace {
+
+// Random normalised-looking patches: a blurred step at a random angle plus noise.
+SampleSet randomPatches(size_t samples, int variants, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  SampleSet set;
+  set.variants = variants;
+  for (size_t k = 0; k < samples; ++k) {
+    float patch[kPatchSize];
+    const float angle = unit(gen) * 6.2832f;
+    const float offset = unit(gen) * 2.0f - 1.0f;
+    for (int e = 0; e < kPatchSize; ++e) {
+      const float x = static_cast<float>(e % 5 - 2), y = static_cast<float>(e / 5 - 2);
+      const float side = std::cos(angle) * x + std::sin(angle) * y - offset;
+      patch[e] = (side > 0 ? 0.8f : 0.2f) + 0.05f * (unit(gen) - 0.5f);
+    }
+    PixelSample sample;
+    sample.y = 0.5f;
+    sample.m = 0.5f;
+    sample.s = 0.1f;
+    sample.target = 0.5f;
+    set.samples.push_back(sample);
+    set.heldOut.push_back(k % 4 == 0);
+    for (int v = 0; v < variants; ++v) {
+      float out[kPatchSize];
+      symmetryVariant(patch, v, out);
+      set.patches.insert(set.patches.end(), out, out + kPatchSize);
+    }
+  }
+  return set;
+}
+
+TreeOptions smallTree(int depth, int leafSize) {
+  TreeOptions options;
+  options.depth = depth;
+  options.leafSize = leafSize;
+  options.seed = 7;
+  options.threads = 2;
+  options.iterations = 10;
+  return options;
+}
+
+// Counts internal nodes and leaf codewords of a tree.
+void countTree(const CodebookTree& tree, size_t* internal, size_t* leafCodewords) {
+  if (tree.type == 1) {
+    *leafCodewords += tree.patches.size();
+    return;
+  }
+  ++*internal;
+  for (const CodebookTree& child : tree.children) countTree(child, internal, leafCodewords);
+}
+
+// Checks that the parsed node `index` holds exactly the tree's patches and values.
+void expectSameTree(const Codebook& codebook, int index, const CodebookTree& tree) {
+  const CodebookNode& node = codebook.nodes[index];
+  ASSERT_EQ(node.type, tree.type);
+  ASSERT_EQ(static_cast<size_t>(tree.type == 1 ? node.count : kBranching), tree.patches.size());
+  for (size_t k = 0; k < tree.patches.size(); ++k) {
+    const Codeword& cw = codebook.codewords[node.firstCodeword + k];
+    EXPECT_EQ(cw.patch, tree.patches[k]);
+    EXPECT_EQ(cw.value, tree.values[k]);
+  }
+  if (tree.type == 0) {
+    for (int c = 0; c < kBranching; ++c) {
+      expectSameTree(codebook, node.firstChild + c, tree.children[c]);
+    }
+  }
+}
+
+TEST(TrainSymmetry, VariantsArePermutationsThatKeepDistances) {
+  float a[kPatchSize], b[kPatchSize];
+  for (int e = 0; e < kPatchSize; ++e) {
+    a[e] = static_cast<float>(e);
+    b[e] = static_cast<float>((e * 7) % 11) * 0.1f;
+  }
+  std::vector<std::vector<float>> seen;
+  for (int k = 0; k < kSymmetries; ++k) {
+    float va[kPatchSize], vb[kPatchSize];
+    symmetryVariant(a, k, va);
+    symmetryVariant(b, k, vb);
+    EXPECT_EQ(va[12], a[12]);  // the centre never moves
+    EXPECT_DOUBLE_EQ(patchDistance(va, vb), patchDistance(a, b));
+    std::vector<float> sorted(va, va + kPatchSize);
+    seen.emplace_back(va, va + kPatchSize);
+    std::sort(sorted.begin(), sorted.end());
+    for (int e = 0; e < kPatchSize; ++e) EXPECT_EQ(sorted[e], static_cast<float>(e));
+  }
+  for (int x = 0; x < kSymmetries; ++x) {
+    for (int y = x + 1; y < kSymmetries; ++y) EXPECT_NE(seen[x], seen[y]);
+  }
+}
+
+TEST(TrainTree, WrittenAndReadBackIsTheSameTreeOfTheExpectedLength) {
+  const SampleSet set = randomPatches(3000, kSymmetries, 1);
+  CodebookTree tree = buildTree(set, smallTree(3, 6), nullptr);
+  for (CodebookTree& child : tree.children) {
+    for (CodebookTree& leaf : child.children) {
+      for (size_t k = 0; k < leaf.values.size(); ++k) leaf.values[k] = 0.25f * k;
+    }
+  }
+  size_t internal = 0, leafCodewords = 0;
+  countTree(tree, &internal, &leafCodewords);
+  EXPECT_EQ(internal, 10u);  // root and its 9 children
+
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "nubo_train_test_tree.cb").string();
+  ASSERT_TRUE(writeCodebook(tree, path).ok());
+  EXPECT_EQ(std::filesystem::file_size(path), 1076 * internal + 16 + 104 * leafCodewords);
+  Codebook codebook;
+  ASSERT_TRUE(loadCodebook(&codebook, path).ok());
+  std::filesystem::remove(path);
+  EXPECT_EQ(codebook.depth(), 3);
+  expectSameTree(codebook, 0, tree);
+}
+
+TEST(TrainTree, SameSeedSameTreeForAnyThreadCount) {
+  const SampleSet set = randomPatches(2000, kSymmetries, 2);
+  TreeOptions one = smallTree(2, 8);
+  one.threads = 1;
+  TreeOptions two = smallTree(2, 8);
+  two.threads = 2;
+  std::vector<uint8_t> a, b;
+  ASSERT_TRUE(serializeCodebook(buildTree(set, one, nullptr), &a).ok());
+  ASSERT_TRUE(serializeCodebook(buildTree(set, two, nullptr), &b).ok());
+  EXPECT_EQ(a, b);
+}
+
+TEST(TrainAssign, EqualsTheEngineSearchAndMapsToTheTreeLeaf) {
+  const SampleSet set = randomPatches(1500, kSymmetries, 3);
+  CodebookTree tree = buildTree(set, smallTree(3, 5), nullptr);
+  Codebook codebook;
+  ASSERT_TRUE(toCodebook(tree, &codebook).ok());
+  const SampleSet probes = randomPatches(500, 1, 99);
+  const std::vector<int32_t> assignment = assignPatches(codebook, probes, 2, nullptr);
+  const auto slots = codewordSlots(codebook, &tree);
+  ASSERT_EQ(assignment.size(), probes.patchCount());
+  for (size_t p = 0; p < probes.patchCount(); ++p) {
+    int index = -2;
+    searchCodebookIndex(probes.patch(p), codebook, &index);
+    ASSERT_EQ(assignment[p], index);
+    ASSERT_GE(index, 0);
+    ASSERT_NE(slots[index].first, nullptr);
+    EXPECT_EQ(slots[index].first->patches[slots[index].second], codebook.codewords[index].patch);
+  }
+}
+
+// A sample whose window has mean 0.5 and whose input Y is 0.5; deviation s
+// gives predictions p = (v - 0.5) * s * 10/3 + 0.5.
+PixelSample handSample(float s, float target) {
+  PixelSample sample;
+  sample.y = 0.5f;
+  sample.m = 0.5f;
+  sample.s = s;
+  sample.target = target;
+  sample.keepDiff = 0.5f - target;
+  return sample;
+}
+
+TEST(TrainCompanion, HandMadeSetGivesTheMeanCorrection) {
+  // Both pixels want to rise (by 0.02 and 0.04): the best prediction is +0.03.
+  const std::vector<PixelSample> samples{handSample(0.03f, 0.52f), handSample(0.03f, 0.54f)};
+  const double a = static_cast<double>(0.03f) * 3.3333333333333335;
+  const float v = bestCompanion(samples);
+  EXPECT_NEAR(v, 0.5 + 0.03 / a, 1e-5);  // 0.8 up to the rounding of s
+  EXPECT_NEAR(companionError(v, samples), 2 * 0.01 * 0.01, 1e-9);
+  EXPECT_NEAR(keepError(samples), 0.02 * 0.02 + 0.04 * 0.04, 1e-9);
+}
+
+TEST(TrainCompanion, StopsJustInsideTheAcceptanceLimit) {
+  // Unconstrained, the best rise is (0.02 + 0.02 + 0.2) / 3 = 0.08: exactly the
+  // limit, which is rejected. The best accepted rise approaches 0.08 from below.
+  const std::vector<PixelSample> samples{handSample(0.03f, 0.52f), handSample(0.03f, 0.52f),
+                                         handSample(0.03f, 0.7f)};
+  const double a = static_cast<double>(0.03f) * 3.3333333333333335;
+  const float v = bestCompanion(samples);
+  EXPECT_LT(v, 0.5 + 0.08 / a);
+  EXPECT_GT(v, 0.5 + 0.0799 / a);
+  EXPECT_NEAR(companionError(v, samples), 2 * 0.06 * 0.06 + 0.12 * 0.12, 1e-5);
+  EXPECT_NE(acceptedOutput(v, samples[0]), samples[0].y);
+}
+
+TEST(TrainCompanion, AbstainsWhenNothingHelps) {
+  // One pixel wants +0.05, the other -0.05: any shared prediction does no better.
+  const std::vector<PixelSample> samples{handSample(0.03f, 0.55f), handSample(0.03f, 0.45f)};
+  EXPECT_EQ(bestCompanion(samples), kAbstainValue);
+  EXPECT_EQ(acceptedOutput(kAbstainValue, samples[0]), samples[0].y);
+  // Pixels that are already right leave nothing to gain either.
+  EXPECT_EQ(bestCompanion({handSample(0.03f, 0.5f)}), kAbstainValue);
+}
+
+TEST(TrainCompanion, HeldBackSamplesDecide) {
+  const std::vector<PixelSample> fit(8, handSample(0.03f, 0.53f));
+  CompanionRules rules;
+  rules.minFitSamples = 4;
+  rules.minHeldSamples = 2;
+  // Held-back pixels that want the same change: the codeword acts.
+  const std::vector<PixelSample> agree(4, handSample(0.03f, 0.53f));
+  EXPECT_NEAR(chooseCompanion(fit, agree, rules), 0.8, 1e-5);
+  // Held-back pixels that want the opposite: the fit was noise, abstain.
+  const std::vector<PixelSample> disagree(4, handSample(0.03f, 0.47f));
+  EXPECT_EQ(chooseCompanion(fit, disagree, rules), kAbstainValue);
+  // Too few samples: abstain.
+  EXPECT_EQ(chooseCompanion(fit, {handSample(0.03f, 0.53f)}, rules), kAbstainValue);
+}
+
+// A small picture of sharp coloured shapes, bottom row first (decodeImage's order).
+DecodedImage shapes(int width, int height, int seed) {
+  DecodedImage picture;
+  picture.width = width;
+  picture.height = height;
+  picture.rgb.resize(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int dx = x - width / 2 - seed * 3, dy = y - height / 2;
+      const bool disc = dx * dx + dy * dy < (width / 3) * (width / 3);
+      const bool stripe = ((x + 2 * y + seed) / 9) % 2 == 0;
+      uint8_t* p = picture.rgb.data() + (static_cast<size_t>(y) * width + x) * 3;
+      p[0] = disc ? 220 : (stripe ? 40 : 180);
+      p[1] = disc ? 60 : (stripe ? 50 : 170);
+      p[2] = disc ? 40 : (stripe ? 160 : 60);
+    }
+  }
+  return picture;
+}
+
+TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
+  const std::vector<DecodedImage> pictures{shapes(96, 80, 0), shapes(96, 80, 1)};
+  TrainOptions options;
+  options.qualities = {10, 15};
+  options.tree = smallTree(2, 4);
+  options.rules.minFitSamples = 8;
+  options.rules.minHeldSamples = 4;
+  options.heldFraction = 0.5;
+  options.maxSamples = 20000;
+  CodebookTree tree;
+  TrainReport report;
+  ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok());
+  EXPECT_GT(report.samples, 100u);
+  EXPECT_GT(report.actingCodewords, 0u);
+
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "nubo_train_test_e2e.cb").string();
+  ASSERT_TRUE(writeCodebook(tree, path).ok());
+  Codebook codebook;
+  ASSERT_TRUE(loadCodebook(&codebook, path).ok());
+  std::filesystem::remove(path);
+
+  WorkingImage image;
+  ASSERT_TRUE(compressAndLoad(pictures[0], 10, &image).ok());
+  removeRinging(&image, codebook, CleanOptions(), nullptr);
+  size_t changed = 0;
+  for (int i = 2; i < image.imageHeight - 2; ++i) {
+    for (int j = 2; j < image.imageWidth - 2; ++j) {
+      const size_t at = (static_cast<size_t>(i) * image.imageWidth + j) * 3;
+      changed += image.outputYiq[at] != image.inputYiq[at];
+    }
+  }
+  EXPECT_GT(changed, 0u);
+
+  // Its score on the training picture is no worse than keeping every pixel.
+  PictureScore score;
+  ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
+  Codebook none;
+  PictureScore kept;
+  ASSERT_TRUE(scorePicture(pictures[0], 10, none, 1, &kept).ok());
+  EXPECT_GT(score.cleanedPsnr, kept.cleanedPsnr);
+}
+
+}  // namespace
+}  // namespace nubo::train
