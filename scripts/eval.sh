@@ -1,0 +1,15 @@
+#!/bin/sh
+# Runs the quality benchmark on the evaluation pictures at the qualities the
+# README reports: JPEG at 10, 20, 30 and 40, cleaned by nubo-clean, luminance PSNR.
+# Usage: scripts/eval.sh [BUILD_DIR] [more nubo-eval options]
+#   NUBO_EVAL_SET  folder of lossless PNG originals
+#                  (default /work/shared/datasets/eval/mcmaster)
+set -eu
+build=${1:-build}
+[ $# -gt 0 ] && shift
+set="${NUBO_EVAL_SET:-/work/shared/datasets/eval/mcmaster}"
+if [ ! -x "$build/nubo-eval" ] || [ ! -x "$build/nubo-clean" ]; then
+  echo "eval.sh: build nubo-eval and nubo-clean in $build first (cmake --build $build)" >&2
+  exit 2
+fi
+exec "$build/nubo-eval" --cleaner "$build/nubo-clean" --quality 10,20,30,40 "$@" "$set"

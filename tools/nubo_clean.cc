@@ -1,0 +1,213 @@
+// nubo-clean: removes ringing from photos on the command line, exactly as the
+// load, clean and save commands of the window do, without a window.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/codebook.h"
+#include "engine/ringing.h"
+#include "imageio/image_io.h"
+#include "jpegutil/jpeg_util.h"
+
+namespace {
+
+struct Options {
+  std::string codebook;  // empty: choose by the input's JPEG quality
+  std::string dataDir = "data";
+  bool smooth = false;
+  int threads = 0;
+  bool force = false;
+  std::string outDir;
+  std::string format = "bmp";
+  std::vector<std::string> paths;
+};
+
+std::string lowerExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot);
+  for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return ext;
+}
+
+std::string baseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Output file for input when writing into a folder: the input's name with its
+// extension replaced.
+std::string derivedOutput(const std::string& input, const std::string& dir,
+                          const std::string& format) {
+  std::string name = baseName(input);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return dir + "/" + name + "." + format;
+}
+
+// Codebooks are loaded once per file and shared by every input that uses them.
+class CodebookCache {
+ public:
+  const nubo::Codebook* get(const std::string& path, nubo::Status* status) {
+    auto it = cache_.find(path);
+    if (it == cache_.end()) {
+      Entry entry;
+      entry.status = nubo::loadCodebook(&entry.codebook, path);
+      if (entry.status.code() == nubo::StatusCode::kCannotOpen) {
+        std::printf("can't open file %s\n", path.c_str());
+        std::fflush(stdout);
+      }
+      it = cache_.emplace(path, std::move(entry)).first;
+    }
+    *status = it->second.status;
+    return it->second.status.ok() ? &it->second.codebook : nullptr;
+  }
+
+ private:
+  struct Entry {
+    nubo::Codebook codebook;
+    nubo::Status status;
+  };
+  std::map<std::string, Entry> cache_;
+};
+
+class Cleaner {
+ public:
+  explicit Cleaner(const Options& options) : options_(options), tty_(::isatty(2) != 0) {}
+
+  // Cleans one input into output; prints one line naming the file on failure.
+  bool run(const std::string& input, const std::string& output) {
+    nubo::ImageFormat format = nubo::ImageFormat::kBmp;
+    std::string target = output;
+    const std::string ext = lowerExtension(output);
+    if (ext == ".png") {
+      format = nubo::ImageFormat::kPng;
+    } else if (ext != ".bmp" && !nubo::applyBmpExtensionRule(&target)) {
+      return fail(output, "the path is too long to add \".bmp\"");
+    }
+    if (target.size() > nubo::kMaxPathBytes) return fail(output, "the path is too long");
+    if (!options_.force && ::access(target.c_str(), F_OK) == 0) {
+      return fail(target, "exists (use --force to overwrite)");
+    }
+
+    nubo::WorkingImage image;
+    current_ = input;
+    nubo::Status status = nubo::loadInput(input, &image, progress());
+    if (!status.ok()) return fail(input, status.message());
+    std::string codebookPath = options_.codebook;
+    if (codebookPath.empty()) {
+      endProgress();
+      nubo::CodebookChoice choice;
+      const nubo::Status s = nubo::selectCodebookForFile(options_.dataDir, input, &choice);
+      if (!s.ok() && s.code() != nubo::StatusCode::kCannotOpen) {
+        std::fprintf(stderr, "nubo-clean: warning: %s\n", s.message().c_str());
+      }
+      codebookPath = choice.path;
+      std::fprintf(stderr, "nubo-clean: %s: codebook %s (%s)\n", input.c_str(),
+                   codebookPath.c_str(), choice.reason.c_str());
+    }
+    const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
+    if (codebook == nullptr) {
+      return fail(input, "no codebook is loaded (" + status.message() + ")");
+    }
+
+    nubo::CleanOptions clean;
+    clean.smoothNonEdge = options_.smooth;
+    clean.threads = options_.threads;
+    nubo::removeRinging(&image, *codebook, clean, progress());
+    endProgress();
+    status = nubo::savePicture(image, target, format, options_.force);
+    if (!status.ok()) return fail(target, status.message());
+    return true;
+  }
+
+ private:
+  nubo::StatusCallback progress() {
+    if (!tty_) return {};
+    return [this](const std::string& text) {
+      std::fprintf(stderr, "\r\033[K%s: %s", current_.c_str(), text.c_str());
+      std::fflush(stderr);
+      progressShown_ = true;
+    };
+  }
+
+  void endProgress() {
+    if (progressShown_) std::fputc('\n', stderr);
+    progressShown_ = false;
+  }
+
+  bool fail(const std::string& file, const std::string& reason) {
+    endProgress();
+    std::fprintf(stderr, "nubo-clean: %s: %s\n", file.c_str(), reason.c_str());
+    return false;
+  }
+
+  const Options& options_;
+  const bool tty_;
+  bool progressShown_ = false;
+  std::string current_;
+  CodebookCache codebooks_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  CLI::App app{
+      "Removes JPEG ringing from photos: nubo-clean [options] INPUT OUTPUT, or\n"
+      "nubo-clean [options] --out-dir DIR INPUT...\n"
+      "OUTPUT ending in .png is written as PNG, anything else as BMP (\".bmp\" is added\n"
+      "when the name holds no BMP extension).",
+      "nubo-clean"};
+  app.add_option("--codebook", options.codebook,
+                 "codebook file (default: chosen from data/index by the input's JPEG quality, "
+                 "else data/data)");
+  app.add_option("--data-dir", options.dataDir, "folder of the shipped codebooks")
+      ->capture_default_str();
+  app.add_flag("--smooth", options.smooth, "smooth the non-edge area");
+  app.add_option("--threads", options.threads, "worker threads (0: all cores)")
+      ->check(CLI::Range(0, 1024))
+      ->capture_default_str();
+  app.add_flag("-f,--force", options.force, "overwrite existing output files");
+  app.add_option("--out-dir", options.outDir, "write every result into this folder");
+  app.add_option("--format", options.format, "output format with --out-dir")
+      ->check(CLI::IsMember({"bmp", "png"}))
+      ->capture_default_str();
+  app.add_option("paths", options.paths, "INPUT OUTPUT, or INPUT... with --out-dir")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+
+  std::vector<std::pair<std::string, std::string>> jobs;
+  if (options.outDir.empty()) {
+    if (options.paths.size() != 2) {
+      std::fprintf(stderr, "nubo-clean: give INPUT and OUTPUT, or --out-dir DIR with inputs\n");
+      return 2;
+    }
+    jobs.emplace_back(options.paths[0], options.paths[1]);
+  } else {
+    for (const std::string& input : options.paths) {
+      jobs.emplace_back(input, derivedOutput(input, options.outDir, options.format));
+    }
+  }
+
+  Cleaner cleaner(options);
+  int failures = 0;
+  for (const auto& [input, output] : jobs) {
+    try {
+      if (!cleaner.run(input, output)) ++failures;
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", input.c_str());
+      ++failures;
+    }
+  }
+  return failures == 0 ? 0 : 1;
+}
