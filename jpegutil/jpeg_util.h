@@ -1,6 +1,6 @@
-// JPEG helpers built directly on libjpeg: compressing pictures the way libjpeg's
-// own tools do, reading quantisation tables back, estimating the quality a file
-// was saved at, and choosing the codebook trained for that quality.
+// JPEG helpers built directly on libjpeg: compressing pictures the way most
+// libjpeg-based programs do, reading quantisation tables back, estimating the
+// quality a file was saved at, and choosing the codebook trained for that quality.
 #ifndef NUBO_JPEGUTIL_JPEG_UTIL_H_
 #define NUBO_JPEGUTIL_JPEG_UTIL_H_
 
@@ -23,7 +23,9 @@ namespace nubo {
 // defaults (jpeg_set_defaults), jpeg_set_quality(quality, force_baseline TRUE),
 // YCbCr 4:2:0 and the integer (islow) DCT. topRowFirst says whether the first
 // row in rgb is the top of the picture (true) or the bottom (false, the order
-// decodeImage gives). quality is 1..100.
+// decodeImage gives). quality is 1..100. Same settings as
+// "cjpeg -quality q -baseline"; plain cjpeg differs below quality 24, where it
+// keeps quantiser values above 255 instead of clamping them.
 Status compressJpeg(const uint8_t* rgb, int width, int height, int quality, bool topRowFirst,
                     std::vector<uint8_t>* out);
 

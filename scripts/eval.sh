@@ -4,6 +4,7 @@
 # Usage: scripts/eval.sh [BUILD_DIR] [more nubo-eval options]
 #   NUBO_EVAL_SET  folder of lossless PNG originals
 #                  (default /work/shared/datasets/eval/mcmaster)
+#   NUBO_EVAL_QUALITIES  comma-separated JPEG qualities (default 10,20,30,40)
 set -eu
 build=${1:-build}
 [ $# -gt 0 ] && shift
@@ -12,4 +13,4 @@ if [ ! -x "$build/nubo-eval" ] || [ ! -x "$build/nubo-clean" ]; then
   echo "eval.sh: build nubo-eval and nubo-clean in $build first (cmake --build $build)" >&2
   exit 2
 fi
-exec "$build/nubo-eval" --cleaner "$build/nubo-clean" --quality 10,20,30,40 "$@" "$set"
+exec "$build/nubo-eval" --cleaner "$build/nubo-clean" --quality "${NUBO_EVAL_QUALITIES:-10,20,30,40}" "$@" "$set"
