@@ -46,7 +46,7 @@ struct CodebookNode {
 // Codewords are packed for the search in groups of kLanes: group g holds, for
 // each patch element e, the kLanes codewords' element e side by side, so that
 // several distances are summed at once (each still in element order).
-constexpr int kLanes = 8;
+constexpr int kLanes = 4;
 
 struct Codebook {
   std::vector<CodebookNode> nodes;  // nodes[0] is the root; empty when nothing is loaded

@@ -2,6 +2,7 @@
 #include "engine/search.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace nubo {
 
@@ -19,23 +20,33 @@ namespace {
 constexpr double kInternalBound = 100000.0;
 constexpr double kLeafBound = 10000000.0;
 
-// Distances from the patch to the kLanes codewords of one packed group. Each
-// lane is summed in element order 0..24 exactly as patchDistance sums, so the
-// vectorised lanes give the same bits as the scalar function.
+typedef double Doubles __attribute__((vector_size(4 * sizeof(double))));
+typedef float Floats __attribute__((vector_size(4 * sizeof(float))));
+static_assert(kLanes == 4, "the kernel works on groups of four codewords");
+
+// Distances from the patch to the codewords of K consecutive packed groups
+// (4 codewords each). Every lane is summed in element order 0..24 with the
+// same double operations as patchDistance, so the vector lanes give exactly
+// the scalar bits; K independent sums keep the adder busy.
+template <int K>
 __attribute__((target_clones("avx2", "default"))) void groupDistances(const double* patch,
-                                                                      const float* group,
+                                                                      const float* groups,
                                                                       double* out) {
-  double acc[kLanes] = {};
+  Doubles acc[K];
+  for (int k = 0; k < K; ++k) acc[k] = Doubles{0.0, 0.0, 0.0, 0.0};
   for (int e = 0; e < kPatchSize; ++e) {
-    const double pe = patch[e];
-    const double w = kPatchWeights[e];
-    const float* lane = group + e * kLanes;
-    for (int l = 0; l < kLanes; ++l) {
-      const double d = pe - static_cast<double>(lane[l]);
-      acc[l] += (d * d) * w;
+    const Doubles pe = Doubles{0.0, 0.0, 0.0, 0.0} + patch[e];
+    const Doubles w = Doubles{0.0, 0.0, 0.0, 0.0} + kPatchWeights[e];
+    for (int k = 0; k < K; ++k) {
+      Floats f;
+      std::memcpy(&f, groups + (k * kPatchSize + e) * kLanes, sizeof f);
+      const Doubles d = pe - __builtin_convertvector(f, Doubles);
+      acc[k] += (d * d) * w;
     }
   }
-  for (int l = 0; l < kLanes; ++l) out[l] = std::sqrt(acc[l] * 0.04);
+  for (int k = 0; k < K; ++k) {
+    for (int l = 0; l < kLanes; ++l) out[k * kLanes + l] = std::sqrt(acc[k][l] * 0.04);
+  }
 }
 
 }  // namespace
@@ -72,16 +83,26 @@ float descend(const float* patch, const Codebook& codebook, int node, int* codew
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
   double wide[kPatchSize];
   for (int e = 0; e < kPatchSize; ++e) wide[e] = patch[e];
-  double dist[kLanes];
+  double dist[3 * kLanes];
   for (;;) {
     const CodebookNode& n = codebook.nodes[node];
     if (n.type > 1) return -1.0f;
     double best = n.type == 0 ? kInternalBound : kLeafBound;
     int bestIndex = -1;
-    const float* group = codebook.packed.data() + n.packedOffset;
-    for (int base = 0; base < n.count; base += kLanes, group += kLanes * kPatchSize) {
-      groupDistances(wide, group, dist);
-      const int lanes = n.count - base < kLanes ? n.count - base : kLanes;
+    const float* groups = codebook.packed.data() + n.packedOffset;
+    const int groupCount = (n.count + kLanes - 1) / kLanes;
+    // Three groups at a time: the nine codewords of an internal node at once.
+    for (int g = 0; g < groupCount; g += 3, groups += 3 * kLanes * kPatchSize) {
+      const int k = groupCount - g < 3 ? groupCount - g : 3;
+      if (k == 3) {
+        groupDistances<3>(wide, groups, dist);
+      } else if (k == 2) {
+        groupDistances<2>(wide, groups, dist);
+      } else {
+        groupDistances<1>(wide, groups, dist);
+      }
+      const int base = g * kLanes;
+      const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
       for (int l = 0; l < lanes; ++l) {
         // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
         if (!(dist[l] >= best)) {
