@@ -29,7 +29,7 @@ static_assert(kLanes == 4, "the kernel works on groups of four codewords");
 // same double operations as patchDistance, so the vector lanes give exactly
 // the scalar bits; K independent sums keep the adder busy.
 template <int K>
-__attribute__((target_clones("avx2", "default"))) void groupDistances(const double* patch,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void groupDistances(const double* patch,
                                                                       const float* groups,
                                                                       double* out) {
   Doubles acc[K];
