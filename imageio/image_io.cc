@@ -1,0 +1,456 @@
+// Image loading and saving through DevIL, behind structural file checks, and
+// the atomic file writing used by the save command.
+#include "imageio/image_io.h"
+
+#include <IL/il.h>
+#include <IL/ilu.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <system_error>
+
+#include "engine/preprocess.h"
+#include "imageio/image_check.h"
+
+namespace nubo {
+namespace {
+
+// DevIL takes lump sizes as 32-bit unsigned integers.
+constexpr uint64_t kMaxFileBytes = std::numeric_limits<ILuint>::max();
+
+std::string errnoText(int err) { return std::generic_category().message(err); }
+
+// DevIL keeps global state and is not thread-safe: every call into it happens
+// under this lock.
+std::mutex& devilMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Initialises DevIL once; call with devilMutex held.
+void initDevil() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    ilInit();
+    iluInit();
+  });
+}
+
+// Empties DevIL's error stack; returns the first error found or IL_NO_ERROR.
+ILenum drainDevilErrors() {
+  ILenum first = IL_NO_ERROR;
+  ILenum error;
+  while ((error = ilGetError()) != IL_NO_ERROR) {
+    if (first == IL_NO_ERROR) first = error;
+  }
+  return first;
+}
+
+std::string devilErrorText(ILenum error) {
+  if (error == IL_NO_ERROR) return "unknown decoder error";
+  const char* text = iluErrorString(error);
+  return text != nullptr && *text != '\0' ? text : "decoder error " + std::to_string(error);
+}
+
+// One DevIL image, bound while the object lives and deleted with it.
+class BoundDevilImage {
+ public:
+  BoundDevilImage() {
+    ilGenImages(1, &id_);
+    ilBindImage(id_);
+  }
+  ~BoundDevilImage() {
+    ilBindImage(0);
+    ilDeleteImages(1, &id_);
+    drainDevilErrors();
+  }
+  BoundDevilImage(const BoundDevilImage&) = delete;
+  BoundDevilImage& operator=(const BoundDevilImage&) = delete;
+
+ private:
+  ILuint id_ = 0;
+};
+
+const char* fileTypeName(FileType type) {
+  switch (type) {
+    case FileType::kJpeg:
+      return "JPEG";
+    case FileType::kPng:
+      return "PNG";
+    case FileType::kBmp:
+      return "BMP";
+    case FileType::kTiff:
+      return "TIFF";
+    case FileType::kUnknown:
+      break;
+  }
+  return "image";
+}
+
+ILenum devilType(FileType type) {
+  switch (type) {
+    case FileType::kJpeg:
+      return IL_JPG;
+    case FileType::kPng:
+      return IL_PNG;
+    case FileType::kBmp:
+      return IL_BMP;
+    case FileType::kTiff:
+      return IL_TIF;
+    case FileType::kUnknown:
+      break;
+  }
+  return IL_TYPE_UNKNOWN;
+}
+
+Status tooLittleMemory() {
+  return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+}
+
+// Decodes a checked file with DevIL into out (bottom row first, RGB).
+Status decodeWithDevil(const uint8_t* lump, size_t size, const CheckedImage& checked,
+                       DecodedImage* out) {
+  const std::string failure =
+      std::string("cannot decode ") + fileTypeName(checked.type) + " file: ";
+  std::lock_guard<std::mutex> lock(devilMutex());
+  initDevil();
+  drainDevilErrors();
+  BoundDevilImage image;
+  ilEnable(IL_ORIGIN_SET);
+  ilOriginFunc(IL_ORIGIN_LOWER_LEFT);
+  ILenum error = drainDevilErrors();
+  if (error != IL_NO_ERROR) return Status(StatusCode::kIoError, failure + devilErrorText(error));
+
+  const ILboolean loaded = ilLoadL(devilType(checked.type), lump, static_cast<ILuint>(size));
+  error = drainDevilErrors();
+  if (!loaded || error != IL_NO_ERROR) {
+    if (error == IL_OUT_OF_MEMORY) return tooLittleMemory();
+    return Status(StatusCode::kInvalidData, failure + devilErrorText(error));
+  }
+  const ILboolean converted = ilConvertImage(IL_RGB, IL_UNSIGNED_BYTE);
+  error = drainDevilErrors();
+  if (!converted || error != IL_NO_ERROR) {
+    if (error == IL_OUT_OF_MEMORY) return tooLittleMemory();
+    return Status(StatusCode::kInvalidData, failure + devilErrorText(error));
+  }
+
+  const ILint width = ilGetInteger(IL_IMAGE_WIDTH);
+  const ILint height = ilGetInteger(IL_IMAGE_HEIGHT);
+  const ILint bytesPerPixel = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL);
+  const ILint dataBytes = ilGetInteger(IL_IMAGE_SIZE_OF_DATA);
+  const ILint origin = ilGetInteger(IL_IMAGE_ORIGIN);
+  const ILubyte* pixels = ilGetData();
+  error = drainDevilErrors();
+  if (width != checked.width || height != checked.height) {
+    return Status(StatusCode::kInvalidData, failure + "picture size differs from the header");
+  }
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  const size_t bytes = rowBytes * static_cast<size_t>(height);
+  if (error != IL_NO_ERROR || pixels == nullptr || bytesPerPixel != 3 || dataBytes < 0 ||
+      static_cast<size_t>(dataBytes) < bytes) {
+    return Status(StatusCode::kInvalidData, failure + "unexpected pixel layout");
+  }
+  out->rgb.resize(bytes);
+  if (origin == IL_ORIGIN_UPPER_LEFT) {
+    for (ILint r = 0; r < height; ++r) {
+      std::memcpy(out->rgb.data() + r * rowBytes, pixels + (height - 1 - r) * rowBytes, rowBytes);
+    }
+  } else {
+    std::memcpy(out->rgb.data(), pixels, bytes);
+  }
+  out->width = width;
+  out->height = height;
+  return Status::Ok();
+}
+
+// Reads a whole regular file into bytes.
+Status readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status(StatusCode::kCannotOpen, "cannot open file: " + errnoText(errno));
+  struct stat info;
+  Status status;
+  if (fstat(fd, &info) != 0) {
+    status = Status(StatusCode::kCannotOpen, "cannot open file: " + errnoText(errno));
+  } else if (!S_ISREG(info.st_mode)) {
+    status = Status(StatusCode::kCannotOpen, "cannot open file: not a regular file");
+  } else if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+    status = Status(StatusCode::kTooLarge, "file too large");
+  } else {
+    bytes->resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes->size()) {
+      const ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        status = Status(StatusCode::kIoError, "read error: " + errnoText(errno));
+        break;
+      }
+      if (n == 0) break;  // the file shrank meanwhile: decode what is there
+      done += static_cast<size_t>(n);
+    }
+    bytes->resize(done);
+  }
+  close(fd);
+  return status;
+}
+
+// The file mode a newly created file would get: 0666 without the umask bits.
+mode_t newFileMode() {
+  // umask() can only be read by changing it, which races with other threads;
+  // /proc tells it without side effects.
+  std::ifstream proc("/proc/self/status");
+  std::string line;
+  while (std::getline(proc, line)) {
+    if (line.compare(0, 6, "Umask:") == 0) {
+      return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+  }
+  const mode_t mask = umask(022);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Moves temp to path without replacing an existing path.
+int renameNoReplace(const std::string& temp, const std::string& path) {
+  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  // The file system cannot rename exclusively: a hard link fails on an
+  // existing name just as well.
+  if (link(temp.c_str(), path.c_str()) == 0) {
+    unlink(temp.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return -1;
+  // No hard links either (e.g. FAT): check, then rename.
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return rename(temp.c_str(), path.c_str());
+}
+
+// The lower-case extension of the last component of path, without the dot.
+std::string lowerExtension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& ch : ext) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return ext;
+}
+
+}  // namespace
+
+Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
+  *out = DecodedImage();
+  if (data == nullptr && size != 0) return Status(StatusCode::kInvalidArgument, "no data");
+  try {
+    CheckedImage checked;
+    Status status = checkImageFile(data, size, &checked);
+    if (!status.ok()) return status;
+    const uint8_t* lump = checked.rewritten.empty() ? data : checked.rewritten.data();
+    const size_t lumpSize = checked.rewritten.empty() ? size : checked.rewritten.size();
+    if (lumpSize > kMaxFileBytes) return Status(StatusCode::kTooLarge, "file too large");
+    status = decodeWithDevil(lump, lumpSize, checked, out);
+    if (!status.ok()) *out = DecodedImage();
+    return status;
+  } catch (const std::bad_alloc&) {
+    *out = DecodedImage();
+    return tooLittleMemory();
+  }
+}
+
+Status decodeImageFile(const std::string& path, DecodedImage* out) {
+  *out = DecodedImage();
+  std::vector<uint8_t> bytes;
+  try {
+    Status status = readWholeFile(path, &bytes);
+    if (!status.ok()) return status;
+  } catch (const std::bad_alloc&) {
+    return tooLittleMemory();
+  }
+  return decodeImage(bytes.data(), bytes.size(), out);
+}
+
+Status loadInput(const std::string& inputPath, WorkingImage* image,
+                 const StatusCallback& showStatus) {
+  releaseWorkingImage(image);
+  DecodedImage decoded;
+  Status status = decodeImageFile(inputPath, &decoded);
+  if (!status.ok()) return status;
+  try {
+    if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
+      releaseWorkingImage(image);
+      return tooLittleMemory();
+    }
+    decoded = DecodedImage();  // give the memory back before preprocessing
+    preprocessImage(image, showStatus);
+  } catch (const std::bad_alloc&) {
+    releaseWorkingImage(image);
+    return tooLittleMemory();
+  } catch (...) {
+    releaseWorkingImage(image);
+    throw;
+  }
+  return Status::Ok();
+}
+
+bool applyBmpExtensionRule(std::string* path) {
+  if (path->find(".BMP") != std::string::npos || path->find(".bmp") != std::string::npos) {
+    return true;
+  }
+  if (path->size() + 4 > kMaxPathBytes) return false;
+  path->append(".bmp");
+  return true;
+}
+
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out) {
+  out->clear();
+  const int width = image.imageWidth, height = image.imageHeight;
+  if (!image.imageLoaded) return Status(StatusCode::kInvalidArgument, "no picture loaded");
+  if (width <= 0 || height <= 0 || width > image.paddedWidth || height > image.paddedHeight ||
+      image.outputDisplay.size() <
+          static_cast<size_t>(image.paddedWidth) * image.paddedHeight * 3) {
+    return Status(StatusCode::kInvalidArgument, "output buffer does not match the picture size");
+  }
+  try {
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> pixels(rowBytes * height);
+    for (int r = 0; r < height; ++r) {
+      std::memcpy(pixels.data() + r * rowBytes,
+                  image.outputDisplay.data() + image.displayOffset(r, 0), rowBytes);
+    }
+    const std::string failure = "cannot encode picture: ";
+    std::lock_guard<std::mutex> lock(devilMutex());
+    initDevil();
+    drainDevilErrors();
+    BoundDevilImage devilImage;
+    const ILboolean made = ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
+    ILenum error = drainDevilErrors();
+    if (!made || error != IL_NO_ERROR) {
+      return Status(StatusCode::kIoError, failure + devilErrorText(error));
+    }
+    // Our rows are bottom first; writers flip pictures stored top first.
+    if (ilGetInteger(IL_IMAGE_ORIGIN) != IL_ORIGIN_LOWER_LEFT)
+      ilRegisterOrigin(IL_ORIGIN_LOWER_LEFT);
+    const ILenum type = format == ImageFormat::kBmp ? IL_BMP : IL_PNG;
+    const ILuint needed = ilSaveL(type, nullptr, 0);  // a null lump asks for the size
+    error = drainDevilErrors();
+    if (needed == 0 || error != IL_NO_ERROR) {
+      return Status(StatusCode::kIoError, failure + devilErrorText(error));
+    }
+    out->resize(needed);
+    const ILuint written = ilSaveL(type, out->data(), needed);
+    error = drainDevilErrors();
+    if (written == 0 || written > needed || error != IL_NO_ERROR) {
+      out->clear();
+      return Status(StatusCode::kIoError, failure + devilErrorText(error));
+    }
+    out->resize(written);
+  } catch (const std::bad_alloc&) {
+    out->clear();
+    return tooLittleMemory();
+  }
+  return Status::Ok();
+}
+
+Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           bool overwrite) {
+  const size_t slash = path.rfind('/');
+  if (path.empty() || slash + 1 == path.size()) {
+    return Status(StatusCode::kInvalidArgument, "no file name given");
+  }
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  struct stat info;
+  if (!overwrite && lstat(path.c_str(), &info) == 0) {
+    return Status(StatusCode::kIoError, "file exists");
+  }
+  std::string temp = folder + "/.nubo-save-XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Status(StatusCode::kIoError, "cannot create file: " + errnoText(errno));
+
+  auto fail = [&temp](const std::string& what, int err) {
+    unlink(temp.c_str());
+    return Status(StatusCode::kIoError, what + errnoText(err));
+  };
+  if (fchmod(fd, newFileMode()) != 0) {
+    const int err = errno;
+    close(fd);
+    return fail("cannot create file: ", err);
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      close(fd);
+      return fail("write error: ", err);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (fsync(fd) != 0) {
+    const int err = errno;
+    close(fd);
+    return fail("write error: ", err);
+  }
+  if (close(fd) != 0) return fail("write error: ", errno);
+
+  const int renamed = overwrite ? rename(temp.c_str(), path.c_str()) : renameNoReplace(temp, path);
+  if (renamed != 0) {
+    const int err = errno;
+    if (err == EEXIST) {
+      unlink(temp.c_str());
+      return Status(StatusCode::kIoError, "file exists");
+    }
+    return fail("cannot write file: ", err);
+  }
+  // Make the new name durable too; the content is already safe if this fails.
+  const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return Status::Ok();
+}
+
+Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
+                   bool overwrite) {
+  std::vector<uint8_t> bytes;
+  Status status = encodeOutput(image, format, &bytes);
+  if (!status.ok()) return status;
+  return writeFileAtomically(path, bytes, overwrite);
+}
+
+Status saveOutput(const WorkingImage& image, std::string* outputPath) {
+  if (!image.imageLoaded) return Status::Ok();
+  if (!applyBmpExtensionRule(outputPath) || outputPath->size() > kMaxPathBytes) {
+    return Status(StatusCode::kInvalidArgument,
+                  "file name too long (at most " + std::to_string(kMaxPathBytes) + " bytes)");
+  }
+  const std::string ext = lowerExtension(*outputPath);
+  ImageFormat format;
+  if (ext == "bmp") {
+    format = ImageFormat::kBmp;
+  } else if (ext == "png") {
+    format = ImageFormat::kPng;
+  } else {
+    return Status(StatusCode::kInvalidArgument, "unsupported output format");
+  }
+  return savePicture(image, *outputPath, format, /*overwrite=*/true);
+}
+
+}  // namespace nubo

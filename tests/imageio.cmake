@@ -1,0 +1,6 @@
+# Tests of image loading and saving (included by tests/CMakeLists.txt).
+nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
+# The whole program once more under its own name, so that `ctest -R imageio`
+# selects it; a hung decoder must not hold the run up for long.
+add_test(NAME imageio_test COMMAND imageio_test)
+set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
