@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -211,7 +212,7 @@ mode_t newFileMode() {
   std::string line;
   while (std::getline(proc, line)) {
     if (line.compare(0, 6, "Umask:") == 0) {
-      return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+      return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
     }
   }
   const mode_t mask = umask(022);
