@@ -71,10 +71,13 @@ class ProgressBar {
     label_ = label;
     percent_ = percent;
     const int filled = percent / 5;  // 20 cells
-    std::fprintf(stderr, "\r%-8s [%s%s] %3d%% (%zu/%zu)", label,
+    std::fprintf(stderr, "\r%5.0f s %-7s [%s%s] %3d%% (%zu/%zu)", elapsed(), label,
                  std::string(filled, '#').c_str(), std::string(20 - filled, '.').c_str(), percent,
                  done, total);
     std::fflush(stderr);
+  }
+  double elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   }
   void finish() {
     if (!label_.empty()) std::fputc('\n', stderr);
@@ -84,6 +87,7 @@ class ProgressBar {
  private:
   std::string label_;
   int percent_ = -1;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 Status loadPictures(const std::vector<std::string>& files, std::vector<DecodedImage>* pictures,
@@ -254,9 +258,9 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "trained %s: %zu pictures, %zu samples, %zu patches, %zu leaf codewords, %zu acting, "
-        "training gain %.4f levels^2 per patch, target shift %.3f levels, %.0f s\n",
+        "training gain %.4f levels^2 per patch (per-pixel optimum %.4f), target shift %.3f levels, %.0f s\n",
         out.c_str(), report.pictures, report.samples, report.patches, report.leafCodewords,
-        report.actingCodewords, report.fitGain, report.levelShift, seconds);
+        report.actingCodewords, report.fitGain, report.oracleGain, report.levelShift, seconds);
     std::fflush(stdout);
   }
 

@@ -92,7 +92,7 @@ using Patch = std::array<float, kPatchSize>;
 
 // Weighted squared distances from x to K centroids stored transposed
 // (element-major, kp lanes per element); returns the nearest (lowest index on ties).
-int nearestCentroid(const float* x, const std::vector<float>& transposed, int k, int kp,
+__attribute__((target_clones("avx2", "default"))) int nearestCentroid(const float* x, const std::vector<float>& transposed, int k, int kp,
                     float* distance) {
   float acc[256];
   std::fill(acc, acc + kp, 0.0f);
@@ -123,7 +123,8 @@ std::vector<float> transpose(const std::vector<Patch>& centroids, int* kp) {
   return t;
 }
 
-float weightedDistance(const float* a, const float* b) {
+__attribute__((target_clones("avx2", "default"))) float weightedDistance(const float* a,
+                                                                          const float* b) {
   float sum = 0.0f;
   for (int e = 0; e < kPatchSize; ++e) {
     const float d = a[e] - b[e];
@@ -520,20 +521,39 @@ float bestCompanion(const std::vector<PixelSample>& samples) {
 }
 
 float chooseCompanion(const std::vector<PixelSample>& fit, const std::vector<PixelSample>& held,
-                      const CompanionRules& rules) {
-  if (fit.size() < rules.minFitSamples || held.size() < rules.minHeldSamples) {
-    return kAbstainValue;
+                      const CompanionRules& rules, const std::vector<float>& shared) {
+  if (held.size() < rules.minHeldSamples) return kAbstainValue;
+  const double keepHeld = keepError(held);
+  double bestGain = rules.minHeldGain * static_cast<double>(held.size()) / kLevels2;
+  float best = kAbstainValue;
+  bool own = false;
+  if (fit.size() >= rules.minFitSamples) {
+    const float v = bestCompanion(fit);
+    if (v != kAbstainValue) {
+      const double gain = keepHeld - companionError(v, held);
+      if (gain > bestGain) {
+        best = v;
+        bestGain = gain;
+        own = true;
+      }
+    }
   }
-  const float v = bestCompanion(fit);
-  if (v == kAbstainValue) return kAbstainValue;
-  const double heldGain = (keepError(held) - companionError(v, held)) * kLevels2;
-  if (heldGain <= rules.minHeldGain * static_cast<double>(held.size())) return kAbstainValue;
+  for (float v : shared) {
+    if (v == kAbstainValue) continue;
+    const double gain = keepHeld - companionError(v, held);
+    if (gain > bestGain) {
+      best = v;
+      bestGain = gain;
+      own = false;
+    }
+  }
+  if (!own) return best;
   std::vector<PixelSample> all = fit;
   all.insert(all.end(), held.begin(), held.end());
   const float refit = bestCompanion(all);
   // The refit uses every sample; keep it only when it still helps the held-back ones.
-  if (refit != kAbstainValue && companionError(refit, held) < keepError(held)) return refit;
-  return v;
+  if (refit != kAbstainValue && companionError(refit, held) < keepHeld) return refit;
+  return best;
 }
 
 CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
@@ -609,18 +629,31 @@ size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assig
   for (size_t p = 0; p < assignment.size(); ++p) {
     if (assignment[p] >= 0) order[fill[assignment[p]]++] = static_cast<uint32_t>(p);
   }
+  std::vector<int> leaves;
+  for (size_t n = 0; n < codebook.nodes.size(); ++n) {
+    if (codebook.nodes[n].type == 1) leaves.push_back(static_cast<int>(n));
+  }
   std::atomic<size_t> acting{0};
-  parallelFor(threads, codewords, [&](size_t c) {
-    CodebookTree* leaf = slots[c].first;
-    if (leaf == nullptr) return;
-    std::vector<PixelSample> fit, held;
-    for (size_t k = start[c]; k < start[c + 1]; ++k) {
-      const size_t sample = order[k] / set.variants;
-      (set.heldOut[sample] ? held : fit).push_back(set.samples[sample]);
+  parallelFor(threads, leaves.size(), [&](size_t l) {
+    const CodebookNode& node = codebook.nodes[leaves[l]];
+    std::vector<std::vector<PixelSample>> fit(node.count), held(node.count);
+    std::vector<PixelSample> leafFit;
+    for (int k = 0; k < node.count; ++k) {
+      const size_t c = static_cast<size_t>(node.firstCodeword) + k;
+      for (size_t q = start[c]; q < start[c + 1]; ++q) {
+        const size_t sample = order[q] / set.variants;
+        (set.heldOut[sample] ? held[k] : fit[k]).push_back(set.samples[sample]);
+      }
+      leafFit.insert(leafFit.end(), fit[k].begin(), fit[k].end());
     }
-    const float v = chooseCompanion(fit, held, rules);
-    leaf->values[slots[c].second] = v;
-    if (v != kAbstainValue) acting.fetch_add(1);
+    // One value for the whole leaf: a fallback for codewords whose own fit is noise.
+    const std::vector<float> shared{bestCompanion(leafFit)};
+    for (int k = 0; k < node.count; ++k) {
+      const size_t c = static_cast<size_t>(node.firstCodeword) + k;
+      const float v = chooseCompanion(fit[k], held[k], rules, shared);
+      slots[c].first->values[slots[c].second] = v;
+      if (v != kAbstainValue) acting.fetch_add(1);
+    }
   });
   return acting.load();
 }
@@ -779,6 +812,14 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
     }
     result->levelShift = shift;
     result->fitGain = gain * kLevels2 / static_cast<double>(assignment.size());
+    double oracle = 0.0;
+    for (const PixelSample& s : set.samples) {
+      const Piece piece = pieceOf(s);
+      const double u = std::clamp(-piece.c / piece.a, piece.lo, piece.hi);
+      const double inside = (piece.a * u + piece.c) * (piece.a * u + piece.c);
+      oracle += std::max(0.0, piece.base - inside);
+    }
+    result->oracleGain = oracle * kLevels2 / static_cast<double>(set.samples.size());
   }
   return Status::Ok();
 }

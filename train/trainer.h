@@ -100,11 +100,12 @@ struct CompanionRules {
   double minHeldGain = 0.0;     // held-back gain (grey levels^2 per held-back patch) to beat
 };
 
-// Chooses a codeword's companion: fitted on fit, kept only when it gains more
-// than the rules ask on held (samples never seen by the fit); the value
-// returned is then refitted on both sets. Otherwise kAbstainValue.
+// Chooses a codeword's companion among its own fit on fit and the shared
+// values (fitted on wider groups): the one that gains most on held (samples
+// never seen by any fit), if that gain beats the rules; an own fit is then
+// refitted on both sets. Otherwise kAbstainValue.
 float chooseCompanion(const std::vector<PixelSample>& fit, const std::vector<PixelSample>& held,
-                      const CompanionRules& rules);
+                      const CompanionRules& rules, const std::vector<float>& shared = {});
 
 // Progress of a long step: done out of total, with a short label.
 using ProgressFn = std::function<void(const char* label, size_t done, size_t total)>;
@@ -114,7 +115,7 @@ struct TreeOptions {
   int leafSize = 32;      // codewords per leaf (fewer when a leaf gets few patches)
   uint64_t seed = 1;
   int threads = 2;
-  int iterations = 25;    // Lloyd iterations at most per k-means
+  int iterations = 12;    // Lloyd iterations at most per k-means
   size_t fitLimit = 100000;  // k-means centroids are fitted on at most this many patches
 };
 
@@ -168,7 +169,8 @@ struct TrainReport {
   size_t leafCodewords = 0;
   size_t actingCodewords = 0;
   double levelShift = 0;  // grey levels added to the targets (conversion loss)
-  double fitGain = 0;   // grey levels^2 per sample, all samples, final companions
+  double fitGain = 0;
+  double oracleGain = 0;  // the same if every pixel had its own best accepted value   // grey levels^2 per sample, all samples, final companions
 };
 
 // Trains a codebook from decoded original pictures.

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Trains the shipped codebooks in data/: one per band of JPEG quality, the
+# quality-independent data/data, the abstaining codebook for high qualities,
+# and data/index. Usage: scripts/train-codebooks.sh [build-dir] [datasets-dir]
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build-train}
+datasets=${2:-$here/../shared/datasets}
+train="$datasets/train/wikiphotos $datasets/train/bsds500"
+out=$here/data
+
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target nubo-train
+tool=$build/nubo-train
+
+# Every codebook: the same tree shape and sample budget; the pictures set aside
+# by --eval-fraction (chosen by file name) only score the result.
+common="--depth 4 --leaf-size 16 --max-patches 12000000 --seed 1 --threads 2 --eval-fraction 0.1"
+
+start=$(date +%s)
+# shellcheck disable=SC2086  # $train and $common are word lists
+$tool $train $common --qualities 6,8,10,12,14 --eval-qualities 10 --out "$out/q01-15.cb"
+# shellcheck disable=SC2086
+$tool $train $common --qualities 16,18,20,22,24 --eval-qualities 20 --out "$out/q16-25.cb"
+# shellcheck disable=SC2086
+$tool $train $common --qualities 26,28,30,32,34 --eval-qualities 30 --out "$out/q26-35.cb"
+# shellcheck disable=SC2086
+$tool $train $common --qualities 36,38,40,42,44 --eval-qualities 40 --out "$out/q36-45.cb"
+# shellcheck disable=SC2086
+$tool $train $common --qualities 46,50,55,60 --eval-qualities 50,60 --out "$out/q46-60.cb"
+# shellcheck disable=SC2086
+$tool $train $common --qualities 10,15,20,25,30,40,50 --eval-qualities 10,20,30,40,50 \
+  --out "$out/data"
+$tool --abstain --out "$out/abstain.cb" "$out"
+end=$(date +%s)
+
+cat > "$out/index" <<'INDEX'
+# JPEG quality band -> codebook trained on pictures compressed in that band.
+# <min-quality> <max-quality> <file>; qualities outside every band use data.
+1 15 q01-15.cb
+16 25 q16-25.cb
+26 35 q26-35.cb
+36 45 q36-45.cb
+46 60 q46-60.cb
+# Above 60 the picture has little ringing left: the codebook abstains everywhere.
+61 100 abstain.cb
+INDEX
+echo "training took $((end - start)) s"
