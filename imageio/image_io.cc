@@ -4,21 +4,15 @@
 
 #include <IL/il.h>
 #include <IL/ilu.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <mutex>
 #include <new>
-#include <system_error>
 
+#include "engine/file_util.h"
 #include "engine/preprocess.h"
 #include "imageio/image_check.h"
 
@@ -27,8 +21,6 @@ namespace {
 
 // DevIL takes lump sizes as 32-bit unsigned integers.
 constexpr uint64_t kMaxFileBytes = std::numeric_limits<ILuint>::max();
-
-std::string errnoText(int err) { return std::generic_category().message(err); }
 
 // DevIL keeps global state and is not thread-safe: every call into it happens
 // under this lock.
@@ -173,73 +165,6 @@ Status decodeWithDevil(const uint8_t* lump, size_t size, const CheckedImage& che
   return Status::Ok();
 }
 
-// Reads a whole regular file into bytes.
-Status readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Status(StatusCode::kCannotOpen, "cannot open file: " + errnoText(errno));
-  struct stat info;
-  Status status;
-  if (fstat(fd, &info) != 0) {
-    status = Status(StatusCode::kCannotOpen, "cannot open file: " + errnoText(errno));
-  } else if (!S_ISREG(info.st_mode)) {
-    status = Status(StatusCode::kCannotOpen, "cannot open file: not a regular file");
-  } else if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
-    status = Status(StatusCode::kTooLarge, "file too large");
-  } else {
-    bytes->resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes->size()) {
-      const ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        status = Status(StatusCode::kIoError, "read error: " + errnoText(errno));
-        break;
-      }
-      if (n == 0) break;  // the file shrank meanwhile: decode what is there
-      done += static_cast<size_t>(n);
-    }
-    bytes->resize(done);
-  }
-  close(fd);
-  return status;
-}
-
-// The file mode a newly created file would get: 0666 without the umask bits.
-mode_t newFileMode() {
-  // umask() can only be read by changing it, which races with other threads;
-  // /proc tells it without side effects.
-  std::ifstream proc("/proc/self/status");
-  std::string line;
-  while (std::getline(proc, line)) {
-    if (line.compare(0, 6, "Umask:") == 0) {
-      return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    }
-  }
-  const mode_t mask = umask(022);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
-// Moves temp to path without replacing an existing path.
-int renameNoReplace(const std::string& temp, const std::string& path) {
-  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
-  // The file system cannot rename exclusively: a hard link fails on an
-  // existing name just as well.
-  if (link(temp.c_str(), path.c_str()) == 0) {
-    unlink(temp.c_str());
-    return 0;
-  }
-  if (errno != EPERM && errno != EOPNOTSUPP) return -1;
-  // No hard links either (e.g. FAT): check, then rename.
-  struct stat info;
-  if (lstat(path.c_str(), &info) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  return rename(temp.c_str(), path.c_str());
-}
-
 // The lower-case extension of the last component of path, without the dot.
 std::string lowerExtension(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -277,7 +202,7 @@ Status decodeImageFile(const std::string& path, DecodedImage* out) {
   *out = DecodedImage();
   std::vector<uint8_t> bytes;
   try {
-    Status status = readWholeFile(path, &bytes);
+    Status status = readWholeFile(path, kMaxFileBytes, &bytes);
     if (!status.ok()) return status;
   } catch (const std::bad_alloc&) {
     return tooLittleMemory();
@@ -369,63 +294,7 @@ Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<u
 
 Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                            bool overwrite) {
-  const size_t slash = path.rfind('/');
-  if (path.empty() || slash + 1 == path.size()) {
-    return Status(StatusCode::kInvalidArgument, "no file name given");
-  }
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  struct stat info;
-  if (!overwrite && lstat(path.c_str(), &info) == 0) {
-    return Status(StatusCode::kIoError, "file exists");
-  }
-  std::string temp = folder + "/.nubo-save-XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Status(StatusCode::kIoError, "cannot create file: " + errnoText(errno));
-
-  auto fail = [&temp](const std::string& what, int err) {
-    unlink(temp.c_str());
-    return Status(StatusCode::kIoError, what + errnoText(err));
-  };
-  if (fchmod(fd, newFileMode()) != 0) {
-    const int err = errno;
-    close(fd);
-    return fail("cannot create file: ", err);
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      close(fd);
-      return fail("write error: ", err);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (fsync(fd) != 0) {
-    const int err = errno;
-    close(fd);
-    return fail("write error: ", err);
-  }
-  if (close(fd) != 0) return fail("write error: ", errno);
-
-  const int renamed = overwrite ? rename(temp.c_str(), path.c_str()) : renameNoReplace(temp, path);
-  if (renamed != 0) {
-    const int err = errno;
-    if (err == EEXIST) {
-      unlink(temp.c_str());
-      return Status(StatusCode::kIoError, "file exists");
-    }
-    return fail("cannot write file: ", err);
-  }
-  // Make the new name durable too; the content is already safe if this fails.
-  const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return Status::Ok();
+  return nubo::writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
 }
 
 Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
