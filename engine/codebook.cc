@@ -72,13 +72,13 @@ void packForSearch(Codebook* cb) {
   for (const CodebookNode& n : cb->nodes) {
     total += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
   }
-  cb->packed.assign(total, 0.0f);
+  cb->packed.assign(total, 0.0);
   size_t offset = 0;
   for (CodebookNode& n : cb->nodes) {
     n.packedOffset = static_cast<int64_t>(offset);
     for (int k = 0; k < n.count; ++k) {
       const Codeword& cw = cb->codewords[n.firstCodeword + k];
-      float* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
+      double* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
       for (int e = 0; e < kPatchSize; ++e) group[e * kLanes + k % kLanes] = cw.patch[e];
     }
     offset += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;

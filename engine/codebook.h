@@ -46,13 +46,13 @@ struct CodebookNode {
 // Codewords are packed for the search in groups of kLanes: group g holds, for
 // each patch element e, the kLanes codewords' element e side by side, so that
 // several distances are summed at once (each still in element order).
-constexpr int kLanes = 4;
+constexpr int kLanes = 8;
 
 struct Codebook {
   std::vector<CodebookNode> nodes;  // nodes[0] is the root; empty when nothing is loaded
   std::vector<Codeword> codewords;
   std::vector<float> values;  // companion value of every codeword, same index
-  std::vector<float> packed;  // search layout, see kLanes
+  std::vector<double> packed;  // search layout, see kLanes (widened once, at load)
 
   bool empty() const { return nodes.empty(); }
   int depth() const;  // levels from the root to the deepest leaf (a root over leaves: 2)

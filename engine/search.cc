@@ -20,27 +20,26 @@ namespace {
 constexpr double kInternalBound = 100000.0;
 constexpr double kLeafBound = 10000000.0;
 
-typedef double Doubles __attribute__((vector_size(4 * sizeof(double))));
-typedef float Floats __attribute__((vector_size(4 * sizeof(float))));
-static_assert(kLanes == 4, "the kernel works on groups of four codewords");
+typedef double Doubles __attribute__((vector_size(kLanes * sizeof(double))));
 
 // Distances from the patch to the codewords of K consecutive packed groups
-// (4 codewords each). Every lane is summed in element order 0..24 with the
-// same double operations as patchDistance, so the vector lanes give exactly
-// the scalar bits; K independent sums keep the adder busy.
+// (kLanes codewords each). Every lane is summed in element order 0..24 with
+// the same double operations as patchDistance, so the vector lanes give
+// exactly the scalar bits on every instruction set; K independent sums keep
+// the adder busy. The compiler splits the eight lanes into the widest vectors
+// the machine has.
 template <int K>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void groupDistances(const double* patch,
-                                                                      const float* groups,
-                                                                      double* out) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) void groupDistances(
+    const double* patch, const double* groups, double* out) {
   Doubles acc[K];
-  for (int k = 0; k < K; ++k) acc[k] = Doubles{0.0, 0.0, 0.0, 0.0};
+  for (int k = 0; k < K; ++k) acc[k] = Doubles{} + 0.0;
   for (int e = 0; e < kPatchSize; ++e) {
-    const Doubles pe = Doubles{0.0, 0.0, 0.0, 0.0} + patch[e];
-    const Doubles w = Doubles{0.0, 0.0, 0.0, 0.0} + kPatchWeights[e];
+    const Doubles pe = Doubles{} + patch[e];
+    const Doubles w = Doubles{} + kPatchWeights[e];
     for (int k = 0; k < K; ++k) {
-      Floats f;
-      std::memcpy(&f, groups + (k * kPatchSize + e) * kLanes, sizeof f);
-      const Doubles d = pe - __builtin_convertvector(f, Doubles);
+      Doubles c;
+      std::memcpy(&c, groups + (k * kPatchSize + e) * kLanes, sizeof c);
+      const Doubles d = pe - c;
       acc[k] += (d * d) * w;
     }
   }
@@ -83,20 +82,18 @@ float descend(const float* patch, const Codebook& codebook, int node, int* codew
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
   double wide[kPatchSize];
   for (int e = 0; e < kPatchSize; ++e) wide[e] = patch[e];
-  double dist[3 * kLanes];
+  double dist[2 * kLanes];
   for (;;) {
     const CodebookNode& n = codebook.nodes[node];
     if (n.type > 1) return -1.0f;
     double best = n.type == 0 ? kInternalBound : kLeafBound;
     int bestIndex = -1;
-    const float* groups = codebook.packed.data() + n.packedOffset;
+    const double* groups = codebook.packed.data() + n.packedOffset;
     const int groupCount = (n.count + kLanes - 1) / kLanes;
-    // Three groups at a time: the nine codewords of an internal node at once.
-    for (int g = 0; g < groupCount; g += 3, groups += 3 * kLanes * kPatchSize) {
-      const int k = groupCount - g < 3 ? groupCount - g : 3;
-      if (k == 3) {
-        groupDistances<3>(wide, groups, dist);
-      } else if (k == 2) {
+    // Two groups at a time: the nine codewords of an internal node at once.
+    for (int g = 0; g < groupCount; g += 2, groups += 2 * kLanes * kPatchSize) {
+      const int k = groupCount - g < 2 ? groupCount - g : 2;
+      if (k == 2) {
         groupDistances<2>(wide, groups, dist);
       } else {
         groupDistances<1>(wide, groups, dist);
