@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
+#include "jpegutil/jpeg_util.h"
 #include "train/trainer.h"
 
 namespace nubo::train {
@@ -83,6 +86,30 @@ void expectSameTree(const Codebook& codebook, int index, const CodebookTree& tre
     for (int c = 0; c < kBranching; ++c) {
       expectSameTree(codebook, node.firstChild + c, tree.children[c]);
     }
+  }
+}
+
+TEST(TrainPrune, SilentSubtreesShrinkToOneCodeword) {
+  const SampleSet set = randomPatches(1500, kSymmetries, 4);
+  CodebookTree tree = buildTree(set, smallTree(3, 4), nullptr);
+  // Child 0 acts in one codeword; every other subtree abstains.
+  tree.children[0].children[2].values[1] = 0.6f;
+  Codebook before;
+  ASSERT_TRUE(toCodebook(tree, &before).ok());
+  pruneAbstaining(&tree);
+  EXPECT_EQ(tree.type, 0u);
+  EXPECT_EQ(tree.children[0].type, 0u);
+  EXPECT_EQ(tree.children[0].children[2].patches.size(), 4u);
+  EXPECT_EQ(tree.children[0].children[3].patches.size(), 1u);
+  for (int c = 1; c < kBranching; ++c) {
+    EXPECT_EQ(tree.children[c].type, 1u);
+    EXPECT_EQ(tree.children[c].patches.size(), 1u);
+  }
+  Codebook after;
+  ASSERT_TRUE(toCodebook(tree, &after).ok());
+  const SampleSet probes = randomPatches(2000, 1, 6);
+  for (size_t p = 0; p < probes.patchCount(); ++p) {
+    EXPECT_EQ(searchCodebook(probes.patch(p), after), searchCodebook(probes.patch(p), before));
   }
 }
 
@@ -276,6 +303,17 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   }
   EXPECT_GT(changed, 0u);
 
+  // Pruning the silent subtrees changes no search result.
+  CodebookTree pruned = tree;
+  pruneAbstaining(&pruned);
+  Codebook small;
+  ASSERT_TRUE(toCodebook(pruned, &small).ok());
+  EXPECT_LE(small.codewords.size(), codebook.codewords.size());
+  const SampleSet probes = randomPatches(400, 1, 5);
+  for (size_t p = 0; p < probes.patchCount(); ++p) {
+    EXPECT_EQ(searchCodebook(probes.patch(p), small), searchCodebook(probes.patch(p), codebook));
+  }
+
   // Its score on the training picture is no worse than keeping every pixel.
   PictureScore score;
   ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
@@ -283,6 +321,26 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   PictureScore kept;
   ASSERT_TRUE(scorePicture(pictures[0], 10, none, 1, &kept).ok());
   EXPECT_GT(score.cleanedPsnr, kept.cleanedPsnr);
+}
+
+TEST(TrainShipped, IndexCoversEveryQualityWithLoadableCodebooks) {
+  const std::string dataDir = std::string(NUBO_SOURCE_DIR) + "/data";
+  std::ifstream file(dataDir + "/" + kCodebookIndexName);
+  if (!file) GTEST_SKIP() << "no data/index";
+  std::stringstream text;
+  text << file.rdbuf();
+  std::vector<CodebookBand> bands;
+  ASSERT_TRUE(parseCodebookIndex(text.str(), &bands).ok());
+  std::vector<int> covered(101, 0);
+  for (const CodebookBand& band : bands) {
+    for (int q = band.minQuality; q <= band.maxQuality; ++q) ++covered[q];
+    Codebook codebook;
+    EXPECT_TRUE(loadCodebook(&codebook, dataDir + "/" + band.file).ok()) << band.file;
+    EXPECT_LE(std::filesystem::file_size(dataDir + "/" + band.file), 4u << 20) << band.file;
+  }
+  for (int q = 1; q <= 100; ++q) EXPECT_EQ(covered[q], 1) << "quality " << q;
+  Codebook fallback;
+  EXPECT_TRUE(loadCodebook(&fallback, dataDir + "/" + kDefaultCodebookName).ok());
 }
 
 }  // namespace

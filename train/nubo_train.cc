@@ -169,7 +169,10 @@ int main(int argc, char** argv) {
   app.add_option("--min-gain", options.rules.minHeldGain,
                  "Held-back gain per patch (grey levels^2) a codeword must exceed to act");
   app.add_option("--iterations", options.tree.iterations, "k-means iterations at most");
-  app.add_option("--fit-limit", options.tree.fitLimit, "Patches a k-means fits its centroids on");
+  app.add_option("--fit-limit", options.tree.fitLimit,
+                 "Patches an internal node's k-means fits its centroids on");
+  app.add_option("--leaf-fit-limit", options.tree.leafFitLimit,
+                 "Patches a leaf's k-means fits its codewords on");
   app.add_flag("--no-augment", noAugment, "Do not add the 8 flips and rotations of each patch");
   app.add_option("--eval-fraction", evalFraction,
                  "Share of the pictures set aside (by file name) to score the result on")

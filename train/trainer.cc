@@ -142,14 +142,14 @@ Patch patchAt(const SampleSet& set, uint32_t p) {
 // k-means with k centroids over the members (patch indices), k-means++ start.
 // The centroid under a weighted squared distance is the plain mean.
 std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& members, int k,
-                          uint64_t seed, const TreeOptions& options) {
+                          uint64_t seed, size_t fitLimit, const TreeOptions& options) {
   Rng rng(seed);
   std::vector<uint32_t> fit = members;
-  if (fit.size() > options.fitLimit) {
-    for (size_t i = 0; i < options.fitLimit; ++i) {
+  if (fit.size() > fitLimit) {
+    for (size_t i = 0; i < fitLimit; ++i) {
       std::swap(fit[i], fit[i + rng.below(fit.size() - i)]);
     }
-    fit.resize(options.fitLimit);
+    fit.resize(fitLimit);
     std::sort(fit.begin(), fit.end());  // memory order for the passes below
   }
   std::vector<Patch> centroids;
@@ -269,7 +269,7 @@ struct TreeBuilder {
       node->type = 1;
       const int k = static_cast<int>(
           std::max<size_t>(1, std::min<size_t>(options.leafSize, members.size())));
-      std::vector<Patch> centroids = kMeans(set, members, k, seed, options);
+      std::vector<Patch> centroids = kMeans(set, members, k, seed, options.leafFitLimit, options);
       if (centroids.empty()) centroids.push_back(centre);  // no patch reached this leaf
       for (const Patch& c : centroids) {
         node->patches.push_back(c);
@@ -277,7 +277,7 @@ struct TreeBuilder {
       }
     } else {
       node->type = 0;
-      std::vector<Patch> centroids = kMeans(set, members, kBranching, seed, options);
+      std::vector<Patch> centroids = kMeans(set, members, kBranching, seed, options.fitLimit, options);
       while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
       std::vector<std::vector<uint32_t>> parts =
           partition(set, members, centroids, options.threads);
@@ -658,6 +658,43 @@ size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assig
   return acting.load();
 }
 
+namespace {
+
+// Whether node is a leaf holding a single abstaining codeword after pruning.
+bool pruneNode(CodebookTree* node, bool isRoot, size_t* removed) {
+  if (node->type == 1) {
+    const bool silent = std::all_of(node->values.begin(), node->values.end(),
+                                    [](float v) { return v == kAbstainValue; });
+    if (silent && node->patches.size() > 1) {
+      *removed += node->patches.size() - 1;
+      node->patches.resize(1);
+      node->values.resize(1);
+    }
+    return silent;
+  }
+  bool allSilent = true;
+  for (CodebookTree& child : node->children) {
+    allSilent = pruneNode(&child, false, removed) && allSilent;
+  }
+  if (!allSilent || isRoot) return false;
+  // Every patch reaching this node ends abstaining: one leaf codeword does the same.
+  *removed += node->patches.size();  // the 9 internal codewords, and 9 leaf ones less 1
+  *removed += node->children.size() - 1;
+  node->type = 1;
+  node->patches.resize(1);
+  node->values.assign(1, kAbstainValue);
+  node->children.clear();
+  return true;
+}
+
+}  // namespace
+
+size_t pruneAbstaining(CodebookTree* tree) {
+  size_t removed = 0;
+  pruneNode(tree, true, &removed);
+  return removed;
+}
+
 Status toCodebook(const CodebookTree& tree, Codebook* codebook) {
   std::vector<uint8_t> bytes;
   Status status = serializeCodebook(tree, &bytes);
@@ -777,6 +814,12 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   }
   SampleSet set;
   set.variants = variants;
+  size_t total = 0;
+  for (const SampleSet& part : parts) total += part.samples.size();
+  set.patches.reserve(total * variants * kPatchSize);
+  set.samples.reserve(total);
+  set.heldOut.reserve(total);
+  set.moveLoss.reserve(total);
   for (SampleSet& part : parts) {
     set.append(part);
     part = SampleSet();
@@ -792,18 +835,22 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
       assignPatches(codebook, set, options.tree.threads, progress);
   const size_t acting =
       fitCompanions(codebook, assignment, set, options.rules, options.tree.threads, tree);
+  Codebook final;
+  status = toCodebook(*tree, &final);  // before pruning: the partition of the assignment
+  if (!status.ok()) return status;
+  pruneAbstaining(tree);
 
   if (result != nullptr) {
     result->pictures = pictures.size();
     result->samples = set.samples.size();
     result->patches = set.patchCount();
+    Codebook pruned;
+    status = toCodebook(*tree, &pruned);
+    if (!status.ok()) return status;
     result->leafCodewords = 0;
-    for (const auto& slot : codewordSlots(codebook, tree)) result->leafCodewords += slot.first != nullptr;
+    for (const CodebookNode& node : pruned.nodes) result->leafCodewords += node.type == 1 ? node.count : 0;
     result->actingCodewords = acting;
     // Gain of the final codebook over all training patches.
-    Codebook final;
-    status = toCodebook(*tree, &final);
-    if (!status.ok()) return status;
     double gain = 0.0;
     for (size_t p = 0; p < assignment.size(); ++p) {
       if (assignment[p] < 0) continue;

@@ -117,6 +117,7 @@ struct TreeOptions {
   int threads = 2;
   int iterations = 12;    // Lloyd iterations at most per k-means
   size_t fitLimit = 100000;  // k-means centroids are fitted on at most this many patches
+  size_t leafFitLimit = 32000;  // the same for the leaves' k-means (the bulk of the time)
 };
 
 // Grows the codebook tree over the patches (values all kAbstainValue).
@@ -138,6 +139,11 @@ std::vector<std::pair<CodebookTree*, int>> codewordSlots(const Codebook& codeboo
 size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assignment,
                      const SampleSet& set, const CompanionRules& rules, int threads,
                      CodebookTree* tree);
+
+// Shrinks every subtree whose codewords all abstain to one abstaining leaf
+// codeword (the root stays internal): the search then gives the same result for
+// every patch, from a smaller file. Returns the number of codewords removed.
+size_t pruneAbstaining(CodebookTree* tree);
 
 // Parses the serialised tree into a searchable codebook.
 Status toCodebook(const CodebookTree& tree, Codebook* codebook);
