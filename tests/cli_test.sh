@@ -68,11 +68,12 @@ check "missing codebook: the reason on stderr" grep -q "no codebook is loaded" "
 (cd "$work" && "$clean" "$photo" "$work/default.bmp" 2>"$work/err")
 check "default codebook is data/data below the current folder" cmp -s "$work/one.bmp" "$work/default.bmp"
 check "says which codebook it used" grep -q "data/data" "$work/err"
+check "says the estimated quality" grep -q "estimated JPEG quality 20" "$work/err"
 
 "$clean" --help >"$work/help"
 check "--help" grep -q -- "--out-dir" "$work/help"
 "$clean" 2>/dev/null
 check "no arguments is an error" test $? -ne 0
 
-echo "$((23 - failures)) passed, $failures failed"
+echo "$((24 - failures)) passed, $failures failed"
 test $failures -eq 0

@@ -109,8 +109,13 @@ class Cleaner {
         std::fprintf(stderr, "nubo-clean: warning: %s\n", s.message().c_str());
       }
       codebookPath = choice.path;
-      std::fprintf(stderr, "nubo-clean: %s: codebook %s (%s)\n", input.c_str(),
-                   codebookPath.c_str(), choice.reason.c_str());
+      if (choice.estimatedQuality >= 0) {
+        std::fprintf(stderr, "nubo-clean: %s: estimated JPEG quality %d, codebook %s\n",
+                     input.c_str(), choice.estimatedQuality, codebookPath.c_str());
+      } else {
+        std::fprintf(stderr, "nubo-clean: %s: not a JPEG, codebook %s\n", input.c_str(),
+                     codebookPath.c_str());
+      }
     }
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
     if (codebook == nullptr) {
