@@ -73,6 +73,39 @@ TEST(Search, MatchesThePlainDescentBitForBit) {
   }
 }
 
+TEST(Search, MatchesThePlainDescentWithNaNInfinityAndTiedCodewords) {
+  // Codewords holding NaN or infinity, and duplicated codewords (exact ties),
+  // in leaves of several sizes: the vector scan must follow the plain rule.
+  for (int leafSize : {3, 8, 16, 17, 40}) {
+    CodebookTree tree = testing::randomTree(3, leafSize, 300 + leafSize);
+    std::mt19937 rng(leafSize);
+    std::vector<CodebookTree*> nodes{&tree};
+    for (size_t k = 0; k < nodes.size(); ++k) {
+      for (auto& child : nodes[k]->children) nodes.push_back(&child);
+    }
+    for (CodebookTree* node : nodes) {
+      for (size_t c = 0; c < node->patches.size(); ++c) {
+        const unsigned pick = rng() % 10;
+        if (pick == 0) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
+        if (pick == 1) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::infinity();
+        if (pick == 2 && c > 0) node->patches[c] = node->patches[rng() % c];
+      }
+    }
+    const Codebook cb = testing::codebookOf(tree);
+    std::uniform_real_distribution<float> dist(0.0f, 1.0f);
+    for (int n = 0; n < 3000; ++n) {
+      Patch p;
+      for (float& v : p) v = dist(rng);
+      if (n % 7 == 0) {
+        // Exactly a codeword of some leaf: distance 0, often tied with a copy.
+        const CodebookNode& leaf = cb.nodes[cb.nodes.size() - 1 - n % 50];
+        if (leaf.type == 1) p = cb.codewords[leaf.firstCodeword + n % leaf.count].patch;
+      }
+      ASSERT_EQ(searchCodebook(p.data(), cb), referenceSearch(p, cb, 0)) << leafSize << " " << n;
+    }
+  }
+}
+
 TEST(Search, TiesKeepTheLowerIndexAndExactMatchesWin) {
   const Patch a = constantPatch(0.25f), b = constantPatch(0.75f);
   CodebookTree tree;
