@@ -213,3 +213,37 @@ TEST(Codebook, WriterRoundTripsThroughAFile) {
 
 }  // namespace
 }  // namespace nubo
+
+namespace nubo {
+namespace {
+
+TEST(Codebook, RandomDamageNeverYieldsAHalfTree) {
+  // Flipped bytes, cut files and junk: the parser either refuses the file or
+  // gives a complete tree whose every reachable node the search can use.
+  const std::vector<uint8_t> good = bytesOf(randomTree(3, 3, 17));
+  std::mt19937 rng(99);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> bytes = good;
+    const int flips = 1 + static_cast<int>(rng() % 8);
+    for (int f = 0; f < flips; ++f) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+    if (round % 3 == 0) bytes.resize(rng() % bytes.size());
+    Codebook cb;
+    if (!parse(bytes, &cb).ok()) {
+      ASSERT_TRUE(cb.empty());
+      continue;
+    }
+    for (const CodebookNode& n : cb.nodes) {
+      if (n.type == 0) {
+        ASSERT_EQ(n.count, kBranching);
+      } else if (n.type == 1) {
+        ASSERT_GE(n.count, 1);
+        ASSERT_LE(static_cast<size_t>(n.firstCodeword + n.count), cb.values.size());
+      }
+    }
+    const testing::Patch p = constantPatch(0.3f);
+    (void)searchCodebook(p.data(), cb);
+  }
+}
+
+}  // namespace
+}  // namespace nubo
