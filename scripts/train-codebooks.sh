@@ -15,7 +15,7 @@ tool=$build/nubo-train
 
 # Every codebook: the same tree shape and sample budget; the pictures set aside
 # by --eval-fraction (chosen by file name) only score the result.
-common="--depth 4 --leaf-size 32 --max-patches 48000000 --seed 1 --threads 2 --eval-fraction 0.1"
+common="--depth 5 --leaf-size 16 --max-patches 48000000 --seed 1 --threads 2 --eval-fraction 0.1"
 
 start=$(date +%s)
 # shellcheck disable=SC2086  # $train and $common are word lists
