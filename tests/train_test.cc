@@ -336,7 +336,8 @@ TEST(TrainShipped, IndexCoversEveryQualityWithLoadableCodebooks) {
     for (int q = band.minQuality; q <= band.maxQuality; ++q) ++covered[q];
     Codebook codebook;
     EXPECT_TRUE(loadCodebook(&codebook, dataDir + "/" + band.file).ok()) << band.file;
-    EXPECT_LE(std::filesystem::file_size(dataDir + "/" + band.file), 4u << 20) << band.file;
+    // Shipped codebooks stay small enough to keep in the repository.
+    EXPECT_LE(std::filesystem::file_size(dataDir + "/" + band.file), 16u << 20) << band.file;
   }
   for (int q = 1; q <= 100; ++q) EXPECT_EQ(covered[q], 1) << "quality " << q;
   Codebook fallback;
