@@ -165,7 +165,8 @@ Status decodeWithDevil(const uint8_t* lump, size_t size, const CheckedImage& che
   return Status::Ok();
 }
 
-// The lower-case extension of the last component of path, without the dot.
+}  // namespace
+
 std::string lowerExtension(const std::string& path) {
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
@@ -176,8 +177,6 @@ std::string lowerExtension(const std::string& path) {
   }
   return ext;
 }
-
-}  // namespace
 
 Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
   *out = DecodedImage();

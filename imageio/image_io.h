@@ -44,6 +44,10 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
 
 enum class ImageFormat { kBmp, kPng };
 
+// The lower-case extension of the last component of path, without the dot
+// ("png" for "a/b.PNG"); empty when there is none.
+std::string lowerExtension(const std::string& path);
+
 // Appends ".bmp" unless path contains ".BMP" or ".bmp" anywhere. Returns false
 // (path unchanged) when the result would exceed kMaxPathBytes.
 bool applyBmpExtensionRule(std::string* path);

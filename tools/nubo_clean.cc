@@ -27,15 +27,6 @@ struct Options {
   std::vector<std::string> paths;
 };
 
-std::string lowerExtension(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot);
-  for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return ext;
-}
-
 std::string baseName(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -85,10 +76,10 @@ class Cleaner {
   bool run(const std::string& input, const std::string& output) {
     nubo::ImageFormat format = nubo::ImageFormat::kBmp;
     std::string target = output;
-    const std::string ext = lowerExtension(output);
-    if (ext == ".png") {
+    const std::string ext = nubo::lowerExtension(output);
+    if (ext == "png") {
       format = nubo::ImageFormat::kPng;
-    } else if (ext != ".bmp" && !nubo::applyBmpExtensionRule(&target)) {
+    } else if (ext != "bmp" && !nubo::applyBmpExtensionRule(&target)) {
       return fail(output, "the path is too long to add \".bmp\"");
     }
     if (target.size() > nubo::kMaxPathBytes) return fail(output, "the path is too long");
