@@ -1,0 +1,304 @@
+// A small user-interface toolkit on freeglut with the names and behaviour of
+// GLUI 2.3x: control panels docked in GLUT subwindows of a main window, with
+// panels, columns, buttons, checkboxes, static texts, spacers and a float
+// slider. It knows nothing of the program that uses it.
+//
+// Coordinates inside a toolkit window are pixels from its top-left corner, y
+// downwards. Layout (packing and alignment) is computed without a window
+// system, so that it can be checked by tests; only drawing and event handling
+// need GLUT.
+#ifndef TOOLKIT_GLUI_H_
+#define TOOLKIT_GLUI_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Subwindow placement flags (bit flags; create_glui_subwindow adds GLUI_SUBWINDOW).
+#define GLUI_SUBWINDOW 2
+#define GLUI_SUBWINDOW_TOP 4
+#define GLUI_SUBWINDOW_BOTTOM 8
+#define GLUI_SUBWINDOW_LEFT 16
+#define GLUI_SUBWINDOW_RIGHT 32
+
+// Panel frames.
+#define GLUI_PANEL_NONE 0
+#define GLUI_PANEL_EMBOSSED 1
+#define GLUI_PANEL_RAISED 2
+
+// Horizontal alignment of a control in its column.
+#define GLUI_ALIGN_CENTER 1
+#define GLUI_ALIGN_RIGHT 2
+#define GLUI_ALIGN_LEFT 3
+
+// Slider value types.
+#define GLUI_SLIDER_INT 2
+#define GLUI_SLIDER_FLOAT 3
+
+// Layout constants (pixels).
+#define GLUI_XOFF 6
+#define GLUI_YOFF 6
+#define GLUI_ITEMSPACING 3
+#define GLUI_DEFAULT_CONTROL_WIDTH 100
+#define GLUI_DEFAULT_CONTROL_HEIGHT 13
+#define GLUI_BUTTON_SIZE 20
+#define GLUI_CHECKBOX_SIZE 13
+#define GLUI_STATICTEXT_SIZE 13
+
+// Longest label a control keeps, in bytes; longer texts are cut.
+#define GLUI_MAX_LABEL 300
+
+// Control callback: called with the control's id after its live variable has
+// been written, with the window given to set_main_gfx_window current.
+typedef void (*GLUI_Update_CB)(int id);
+
+class GLUI;
+class GLUI_Panel;
+
+// An 8-bit colour, as the toolkit's windows keep their background and text.
+struct GLUI_RGB {
+  unsigned char r = 0, g = 0, b = 0;
+  void set(int red, int green, int blue) {
+    r = static_cast<unsigned char>(red);
+    g = static_cast<unsigned char>(green);
+    b = static_cast<unsigned char>(blue);
+  }
+};
+
+// Width in pixels of text in GLUT's 12-point Helvetica bitmap font, the font of
+// every control; needs no window (the widths are the font's own).
+int glui_text_width(const std::string& text);
+
+// Base of every control. Position and size are set by packing.
+class GLUI_Control {
+ public:
+  virtual ~GLUI_Control();
+
+  int x_abs = 0, y_abs = 0;  // top-left corner in the window
+  int w = GLUI_DEFAULT_CONTROL_WIDTH;
+  int h = GLUI_DEFAULT_CONTROL_HEIGHT;
+  int alignment = GLUI_ALIGN_LEFT;
+  int id = -1;
+  std::string name;  // label (at most GLUI_MAX_LABEL bytes)
+
+  // Sets the width and repacks the window. With fixed true the control keeps
+  // exactly this width; otherwise it still widens to fit its label.
+  void set_w(int new_w, bool fixed = false);
+  int get_w() const { return w; }
+  void set_alignment(int new_alignment);
+
+  GLUI* glui() const { return glui_; }
+  GLUI_Control* parent() const { return parent_; }
+  const std::vector<std::unique_ptr<GLUI_Control>>& children() const { return children_; }
+
+  // --- for the toolkit's own use ---
+  virtual bool is_container() const { return false; }
+  virtual bool can_focus() const { return false; }
+  virtual void update_size() {}
+  virtual void draw() {}
+  // Mouse in window coordinates; return whether the control wants more events.
+  virtual void mouse_down(int /*x*/, int /*y*/, int /*modifiers*/) {}
+  virtual void mouse_held(int /*x*/, int /*y*/, bool /*inside*/) {}
+  virtual void mouse_up(int /*x*/, int /*y*/, bool /*inside*/) {}
+  // Keys while the control has the focus; return whether the control took it.
+  virtual bool key(unsigned char /*key*/, int /*modifiers*/) { return false; }
+  virtual bool special_key(int /*key*/, int /*modifiers*/) { return false; }
+  virtual void focus_lost() {}
+
+  bool fixed_width = false;
+  GLUI* glui_ = nullptr;
+  GLUI_Control* parent_ = nullptr;
+  std::vector<std::unique_ptr<GLUI_Control>> children_;
+};
+
+// A container; type GLUI_PANEL_NONE, _EMBOSSED or _RAISED.
+class GLUI_Panel : public GLUI_Control {
+ public:
+  int type = GLUI_PANEL_EMBOSSED;
+  bool is_container() const override { return true; }
+  void draw() override;
+};
+
+// Starts a new column in its panel; with draw_bar a vertical etched line.
+class GLUI_Column : public GLUI_Control {
+ public:
+  bool draw_bar = true;
+  void draw() override;
+};
+
+class GLUI_Button : public GLUI_Control {
+ public:
+  GLUI_Update_CB callback = nullptr;
+  bool can_focus() const override { return true; }
+  void update_size() override;
+  void draw() override;
+  void mouse_down(int x, int y, int modifiers) override;
+  void mouse_held(int x, int y, bool inside) override;
+  void mouse_up(int x, int y, bool inside) override;
+  bool pressed = false;
+};
+
+class GLUI_Checkbox : public GLUI_Control {
+ public:
+  int* live_int = nullptr;  // written 0 or 1 after every toggle
+  int int_val = 0;
+  GLUI_Update_CB callback = nullptr;
+  bool can_focus() const override { return true; }
+  void update_size() override;
+  void draw() override;
+  void mouse_down(int x, int y, int modifiers) override;
+  void mouse_held(int x, int y, bool inside) override;
+  void mouse_up(int x, int y, bool inside) override;
+  void set_int_val(int value);  // no callback
+  int get_int_val() const { return int_val; }
+};
+
+class GLUI_StaticText : public GLUI_Control {
+ public:
+  // Takes the new text and shows it at once: when the window exists, the whole
+  // window is redrawn into its back buffer and swapped before this returns
+  // (the previously current GLUT window is current again afterwards).
+  void set_text(const char* text);
+  void update_size() override;
+  void draw() override;
+};
+
+// A vertical gap of a given height, empty or with an etched horizontal rule
+// across the column (inset 5% of the column width at each end).
+class GLUI_Spacer : public GLUI_Control {
+ public:
+  bool rule = false;
+  void draw() override;
+};
+
+// A horizontal slider with a numeric field, editing a float (or int) within
+// clamping limits. The value changes by dragging the thumb (linear over the
+// track), clicking an arrow end (one step), clicking the track beside the
+// thumb (a step towards that side, repeated while held, the step growing by
+// 1.05 per repetition up to a hundredth of the range), the Left and Right keys
+// while it has the focus (one step), or typing into the field (Enter commits).
+// The first step is range x 0.00125 x speed; Shift multiplies a step by 100,
+// Ctrl by 0.01. After every user action the live variable is written and the
+// callback runs if the value changed since the last callback (the very first
+// action always calls back).
+class GLUI_Slider : public GLUI_Control {
+ public:
+  ~GLUI_Slider() override;
+  // Sets the value (clamped to the limits), shows it and writes the live
+  // variable, without a callback.
+  void set_float_val(float value);
+  float get_float_val() const;
+  void set_int_val(int value);
+  int get_int_val() const;
+  void set_float_limits(float low, float high);
+  void set_speed(float speed);
+
+  bool can_focus() const override { return true; }
+  void update_size() override;
+  void draw() override;
+  void mouse_down(int x, int y, int modifiers) override;
+  void mouse_held(int x, int y, bool inside) override;
+  void mouse_up(int x, int y, bool inside) override;
+  bool key(unsigned char key, int modifiers) override;
+  bool special_key(int key, int modifiers) override;
+  void focus_lost() override;
+
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+// One toolkit window: a GLUT subwindow docked to a side of a main window.
+class GLUI {
+ public:
+  ~GLUI();
+
+  GLUI_RGB bkgd_color;  // clear colour of the window (default 200, 200, 200)
+  GLUI_RGB text_color;  // labels of enabled controls (default black)
+  void set_text_color(int red, int green, int blue) { text_color.set(red, green, blue); }
+
+  GLUI_Panel* get_main_panel() { return main_panel; }
+
+  GLUI_Panel* add_panel(const char* name, int type = GLUI_PANEL_EMBOSSED);
+  GLUI_Panel* add_panel_to_panel(GLUI_Panel* panel, const char* name,
+                                 int type = GLUI_PANEL_EMBOSSED);
+  GLUI_Column* add_column(int draw_bar = true);
+  GLUI_Column* add_column_to_panel(GLUI_Panel* panel, int draw_bar = true);
+  GLUI_Button* add_button(const char* name, int id = -1, GLUI_Update_CB cb = nullptr);
+  GLUI_Button* add_button_to_panel(GLUI_Panel* panel, const char* name, int id = -1,
+                                   GLUI_Update_CB cb = nullptr);
+  GLUI_Checkbox* add_checkbox(const char* name, int* live_var = nullptr, int id = -1,
+                              GLUI_Update_CB cb = nullptr);
+  GLUI_Checkbox* add_checkbox_to_panel(GLUI_Panel* panel, const char* name,
+                                       int* live_var = nullptr, int id = -1,
+                                       GLUI_Update_CB cb = nullptr);
+  GLUI_StaticText* add_statictext(const char* name);
+  GLUI_StaticText* add_statictext_to_panel(GLUI_Panel* panel, const char* name);
+  GLUI_Spacer* add_spacer(int height, bool rule = false);
+  GLUI_Spacer* add_spacer_to_panel(GLUI_Panel* panel, int height, bool rule = false);
+  // data_type GLUI_SLIDER_FLOAT (live_var a float*) or GLUI_SLIDER_INT (an int*).
+  GLUI_Slider* add_slider(const char* name, int data_type, void* live_var, float low,
+                          float high, int id = -1, GLUI_Update_CB cb = nullptr);
+  GLUI_Slider* add_slider_to_panel(GLUI_Panel* panel, const char* name, int data_type,
+                                   void* live_var, float low, float high, int id = -1,
+                                   GLUI_Update_CB cb = nullptr);
+
+  // The window made current around every callback and redrawn after a live
+  // variable changes.
+  void set_main_gfx_window(int window_id) { main_gfx_window = window_id; }
+  int get_glut_window_id() const { return glut_window_id; }
+
+  // Packs and aligns the controls: sets every x_abs, y_abs, w, h and the
+  // window's own size (w, h below). Runs after every change of the layout.
+  void pack_controls();
+  // Redraws the whole window into its back buffer and swaps, at once.
+  void redraw_now();
+  void post_redisplay();
+
+  int flags = 0;           // GLUI_SUBWINDOW_* of a subwindow
+  int parent_window = -1;  // GLUT id of the window it is docked to
+  int glut_window_id = -1;
+  int main_gfx_window = -1;
+  int w = 0, h = 0;  // window size after packing
+  GLUI_Panel* main_panel = nullptr;
+  std::unique_ptr<GLUI_Panel> main_panel_owner;
+};
+
+// The toolkit's one global object, as in GLUI.
+class GLUI_Master_Object {
+ public:
+  // Creates a toolkit window docked to parent_window at the side given by
+  // flags (GLUI_SUBWINDOW_RIGHT, _BOTTOM, ...). The previously current GLUT
+  // window stays current.
+  GLUI* create_glui_subwindow(int parent_window, long flags);
+
+  // The part of the current GLUT window that its docked subwindows leave free,
+  // as OpenGL viewport values (y from the bottom).
+  void get_viewport_area(int* x, int* y, int* w, int* h);
+
+  // Install the toolkit's handler on the current GLUT window and forward its
+  // events to f. Reshape: f runs first, then the docked subwindows are placed.
+  // Keyboard and special keys: while a control holds the keyboard focus a key
+  // is offered to it first (its window current); a key it does not take goes
+  // to f with that window still current, and the main window is current again
+  // afterwards; without a focused control f runs with the main window current.
+  // Mouse: a click first takes the focus away from any control, then reaches f.
+  void set_glutReshapeFunc(void (*f)(int width, int height));
+  void set_glutKeyboardFunc(void (*f)(unsigned char key, int x, int y));
+  void set_glutSpecialFunc(void (*f)(int key, int x, int y));
+  void set_glutMouseFunc(void (*f)(int button, int state, int x, int y));
+  void set_glutIdleFunc(void (*f)());
+
+  // Places every docked subwindow of the current window again.
+  void reshape();
+
+  // Without a window system (tests): create a toolkit window that only lays
+  // out its controls, docked to a parent of the given size.
+  GLUI* create_offscreen_glui(int parent_width, int parent_height, long flags);
+
+  GLUI_Control* active_control = nullptr;  // the control holding the keyboard focus
+  std::vector<std::unique_ptr<GLUI>> windows;
+};
+
+extern GLUI_Master_Object GLUI_Master;
+
+#endif  // TOOLKIT_GLUI_H_
