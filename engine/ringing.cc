@@ -155,8 +155,15 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
       2, h - 3, threads,
       [&](int i) {
         for (int j = 2; j <= w - 3; ++j) {
-          const float* yiq = in.outputYiq.data() + (static_cast<size_t>(i) * w + j) * 3;
-          yiqToRgb(display + in.displayOffset(h - 1 - i, j), yiq[0], yiq[1], yiq[2]);
+          const size_t at = (static_cast<size_t>(i) * w + j) * 3;
+          const float* yiq = in.outputYiq.data() + at;
+          const size_t offset = in.displayOffset(h - 1 - i, j);
+          if (options.keepUntouched && yiq[0] == in.inputYiq[at]) {
+            // Y as it was: the input bytes, without the truncating round trip.
+            for (int k = 0; k < 3; ++k) display[offset + k] = in.inputDisplay[offset + k];
+          } else {
+            yiqToRgb(display + offset, yiq[0], yiq[1], yiq[2]);
+          }
         }
       },
       [](int) {});

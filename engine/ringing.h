@@ -16,13 +16,17 @@ constexpr double kAcceptLimit = 0.08;
 struct CleanOptions {
   bool smoothNonEdge = false;  // replace Y far from edge blocks by the 5x5 mean
   int threads = 0;             // 0: all cores; the output is the same for any count
+  bool keepUntouched = false;  // interior pixels whose Y the pass leaves exactly as it was keep
+                               // their input display bytes instead of the YIQ round trip
 };
 
 // Cleans the interior of image into outputYiq and outputDisplay. Reports
 // "Removing ringing......", "Removing ringing...... N0%" per tenth of the rows
 // and "Ready", in that order, on the calling thread. Does nothing when
 // image->imageLoaded is 0. With an empty codebook every prediction is missing
-// and each edge pixel keeps its input Y.
+// and each edge pixel keeps its input Y. Interior display bytes are yiqToRgb of
+// the output YIQ, except with keepUntouched where the output Y equals the input Y:
+// there they are the input display bytes.
 void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
                    const StatusCallback& showStatus);
 

@@ -9,10 +9,17 @@ clean=$build/nubo-clean
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+passes=0
 check() {  # check DESCRIPTION COMMAND...
   what=$1
   shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+  if "$@"; then
+    echo "ok: $what"
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $what"
+    failures=$((failures + 1))
+  fi
 }
 
 photo=$src/data/samples/astronaut-q20.jpg
@@ -75,5 +82,22 @@ check "--help" grep -q -- "--out-dir" "$work/help"
 "$clean" 2>/dev/null
 check "no arguments is an error" test $? -ne 0
 
-echo "$((24 - failures)) passed, $failures failed"
+# --keep-untouched: where the codebook abstains everywhere the input comes back unchanged.
+"$build/nubo-train" --abstain --out "$work/abstain.cb" "$work" || exit 1
+"$clean" --codebook "$work/abstain.cb" --keep-untouched "$work/one.bmp" "$work/kept.bmp" 2>/dev/null
+check "--keep-untouched with an abstaining codebook returns the input" \
+  cmp -s "$work/one.bmp" "$work/kept.bmp"
+"$clean" --codebook "$work/abstain.cb" "$work/one.bmp" "$work/roundtrip.bmp" 2>/dev/null
+check "without it every interior pixel takes the colour round trip" \
+  test -s "$work/roundtrip.bmp" -a "$(cmp -s "$work/one.bmp" "$work/roundtrip.bmp"; echo $?)" = 1
+
+# nubo-eval reports both modes; with the abstaining codebook the kept mode gains exactly nothing.
+"$build/nubo-eval" --cleaner "$clean" --codebook "$work/abstain.cb" --quality 90 \
+  --protocol colour -j 1 "$work/out.png" >"$work/eval" 2>"$work/eval-err"
+check "nubo-eval runs both modes" test $? -eq 0
+check "nubo-eval prints the --keep-untouched table" grep -q "cleaner --keep-untouched" "$work/eval"
+check "nubo-eval: kept mode gains +0.00 and makes nothing worse" \
+  sh -c "grep -A4 'cleaner --keep-untouched' '$work/eval' | grep -q '| +0.00 | +0.00 (out.png) | 0 (0%) |'"
+
+echo "$passes passed, $failures failed"
 test $failures -eq 0

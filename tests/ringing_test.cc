@@ -191,6 +191,59 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
   }
 }
 
+TEST(Ringing, KeepUntouchedCopiesUnchangedPixelsAndConvertsChangedOnes) {
+  const WorkingImage base = noisyImage(97, 61, 11);
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
+  for (bool smooth : {false, true}) {
+    WorkingImage plain = base, kept = base;
+    CleanOptions options;
+    options.smoothNonEdge = smooth;
+    options.threads = 2;
+    removeRinging(&plain, cb, options, {});
+    options.keepUntouched = true;
+    removeRinging(&kept, cb, options, {});
+    EXPECT_EQ(kept.outputYiq, plain.outputYiq);
+    int changed = 0, unchanged = 0, roundTripDiffers = 0;
+    for (int i = 0; i < base.imageHeight; ++i) {
+      for (int j = 0; j < base.imageWidth; ++j) {
+        const size_t at = (static_cast<size_t>(i) * base.imageWidth + j) * 3;
+        const size_t d = base.displayOffset(base.imageHeight - 1 - i, j);
+        const bool same = plain.outputYiq[at] == base.inputYiq[at];
+        for (int k = 0; k < 3; ++k) {
+          if (same) {
+            ASSERT_EQ(kept.outputDisplay[d + k], base.inputDisplay[d + k]) << i << "," << j;
+            roundTripDiffers += plain.outputDisplay[d + k] != base.inputDisplay[d + k];
+          } else {
+            ASSERT_EQ(kept.outputDisplay[d + k], plain.outputDisplay[d + k]) << i << "," << j;
+          }
+        }
+        (same ? unchanged : changed) += 1;
+      }
+    }
+    EXPECT_GT(changed, 50) << smooth;           // the codebook (and smoothing) acted
+    EXPECT_GT(unchanged, 50) << smooth;         // and left pixels alone
+    EXPECT_GT(roundTripDiffers, 0) << smooth;   // where the default loses a level
+  }
+  // Padding bytes stay as they were in both modes.
+  WorkingImage kept = base;
+  CleanOptions options;
+  options.keepUntouched = true;
+  removeRinging(&kept, cb, options, {});
+  for (int r = base.imageHeight; r < base.paddedHeight; ++r) {
+    for (int c = 0; c < base.paddedWidth; ++c) {
+      EXPECT_EQ(kept.outputDisplay[kept.displayOffset(r, c)], 255);
+    }
+  }
+}
+
+TEST(Ringing, KeepUntouchedWithAnAbstainingCodebookReturnsTheInput) {
+  WorkingImage img = noisyImage(40, 36, 4);
+  CleanOptions options;
+  options.keepUntouched = true;
+  removeRinging(&img, constantCodebook(1e6f), options, {});
+  EXPECT_EQ(img.outputDisplay, img.inputDisplay);
+}
+
 TEST(Ringing, NothingHappensWithoutAPicture) {
   WorkingImage none;
   std::vector<std::string> texts;

@@ -20,6 +20,7 @@ struct Options {
   std::string codebook;  // empty: choose by the input's JPEG quality
   std::string dataDir = "data";
   bool smooth = false;
+  bool keepUntouched = false;
   int threads = 0;
   bool force = false;
   std::string outDir;
@@ -116,6 +117,7 @@ class Cleaner {
     nubo::CleanOptions clean;
     clean.smoothNonEdge = options_.smooth;
     clean.threads = options_.threads;
+    clean.keepUntouched = options_.keepUntouched;
     nubo::removeRinging(&image, *codebook, clean, progress());
     endProgress();
     status = nubo::savePicture(image, target, format, options_.force);
@@ -167,6 +169,8 @@ int main(int argc, char** argv) {
   app.add_option("--data-dir", options.dataDir, "folder of the shipped codebooks")
       ->capture_default_str();
   app.add_flag("--smooth", options.smooth, "smooth the non-edge area");
+  app.add_flag("--keep-untouched", options.keepUntouched,
+               "keep the input bytes of pixels whose luminance is not changed");
   app.add_option("--threads", options.threads, "worker threads (0: all cores)")
       ->check(CLI::Range(0, 1024))
       ->capture_default_str();

@@ -56,11 +56,18 @@ struct Original {
   std::vector<uint8_t> grey;  // round(luma), top row first (the grey protocol's original)
 };
 
-// One picture at one quality under one protocol.
+// How the cleaner runs: its defaults, or with --keep-untouched.
+enum class Mode {
+  kDefault,
+  kKeepUntouched,
+};
+
+// One picture at one quality under one protocol and cleaner mode.
 struct Task {
   size_t original = 0;
   int quality = 0;
   Protocol protocol = Protocol::kColour;
+  Mode mode = Mode::kDefault;
   // Results.
   bool ok = false;
   std::string error;
@@ -159,11 +166,13 @@ struct Settings {
 
 void runTask(const Settings& settings, const Original& original, Task* task) {
   const bool grey = task->protocol == Protocol::kGrey;
+  const bool keep = task->mode == Mode::kKeepUntouched;
   const std::string stem = settings.workDir + "/" + fs::path(original.name).stem().string() +
                            (grey ? "-grey" : "") + "-q" + std::to_string(task->quality);
-  const std::string jpegPath = stem + ".jpg";
-  const std::string cleanedPath = stem + ".png";
-  const std::string logPath = stem + ".log";
+  // Both modes compress the same way; each run keeps its own files.
+  const std::string jpegPath = stem + (keep ? "-keep" : "") + ".jpg";
+  const std::string cleanedPath = stem + (keep ? "-keep" : "") + ".png";
+  const std::string logPath = stem + (keep ? "-keep" : "") + ".log";
 
   std::vector<uint8_t> jpeg;
   Status status = grey ? compressJpegGrey(original.grey.data(), original.width, original.height,
@@ -183,6 +192,7 @@ void runTask(const Settings& settings, const Original& original, Task* task) {
     args.push_back("--codebook");
     args.push_back(settings.codebook);
   }
+  if (keep) args.push_back("--keep-untouched");
   args.insert(args.end(), settings.cleanerArgs.begin(), settings.cleanerArgs.end());
   args.push_back(jpegPath);
   args.push_back(cleanedPath);
@@ -297,7 +307,8 @@ std::string formatSignedDb(double value) {
 }
 
 void printTable(const std::vector<Task>& tasks, const std::vector<Original>& originals,
-                const std::vector<int>& qualities, Protocol protocol, bool perPicture) {
+                const std::vector<int>& qualities, Protocol protocol, Mode mode,
+                bool perPicture) {
   std::printf(
       "| quality | pictures | bits/pixel | JPEG PSNR (dB) | cleaned PSNR (dB) | gain (dB) |"
       " worst gain (dB) | made worse | cleaner s/picture |\n");
@@ -313,7 +324,7 @@ void printTable(const std::vector<Task>& tasks, const std::vector<Original>& ori
     double worst = std::numeric_limits<double>::infinity();
     std::string worstName;
     for (const Task& task : tasks) {
-      if (task.quality != quality || task.protocol != protocol) continue;
+      if (task.quality != quality || task.protocol != protocol || task.mode != mode) continue;
       if (!task.ok) {
         ++failed;
         continue;
@@ -347,7 +358,7 @@ void printTable(const std::vector<Task>& tasks, const std::vector<Original>& ori
   std::printf("\n| picture | quality | JPEG PSNR (dB) | cleaned PSNR (dB) | gain (dB) |\n");
   std::printf("|---|---:|---:|---:|---:|\n");
   for (const Task& task : tasks) {
-    if (task.protocol != protocol || !task.ok) continue;
+    if (task.protocol != protocol || task.mode != mode || !task.ok) continue;
     std::printf("| %s | %d | %s | %s | %s |\n", originals[task.original].name.c_str(), task.quality,
                 formatDb(task.jpegPsnr).c_str(), formatDb(task.cleanedPsnr).c_str(),
                 formatSignedDb(task.cleanedPsnr - task.jpegPsnr).c_str());
@@ -383,6 +394,11 @@ int run(int argc, char** argv) {
                  "colour: RGB as 4:2:0 JPEG; grey: the 8-bit luminance as a one-component JPEG; "
                  "both")
       ->check(CLI::IsMember({"colour", "grey", "both"}))
+      ->capture_default_str();
+  std::string modeName = "both";
+  app.add_option("--mode", modeName,
+                 "default: the cleaner's defaults; keep: with --keep-untouched; both")
+      ->check(CLI::IsMember({"default", "keep", "both"}))
       ->capture_default_str();
   app.add_option("--cleaner", settings.cleaner, "nubo-clean program to run")->capture_default_str();
   app.add_option("--codebook", settings.codebook, "codebook passed to the cleaner (--codebook)");
@@ -446,15 +462,21 @@ int run(int argc, char** argv) {
   std::vector<Protocol> protocols;
   if (protocolName != "grey") protocols.push_back(Protocol::kColour);
   if (protocolName != "colour") protocols.push_back(Protocol::kGrey);
+  std::vector<Mode> modes;
+  if (modeName != "keep") modes.push_back(Mode::kDefault);
+  if (modeName != "default") modes.push_back(Mode::kKeepUntouched);
   std::vector<Task> tasks;
   for (Protocol protocol : protocols) {
     for (int quality : qualities) {
       for (size_t i = 0; i < originals.size(); ++i) {
-        Task task;
-        task.original = i;
-        task.quality = quality;
-        task.protocol = protocol;
-        tasks.push_back(task);
+        for (Mode mode : modes) {
+          Task task;
+          task.original = i;
+          task.quality = quality;
+          task.protocol = protocol;
+          task.mode = mode;
+          tasks.push_back(task);
+        }
       }
     }
   }
@@ -469,9 +491,10 @@ int run(int argc, char** argv) {
       const size_t finished = ++done;
       std::lock_guard<std::mutex> lock(reportMutex);
       if (!tasks[i].ok) {
-        std::fprintf(stderr, "%snubo-eval: %s at quality %d (%s): %s\n", showProgress ? "\r" : "",
-                     originals[tasks[i].original].name.c_str(), tasks[i].quality,
-                     tasks[i].protocol == Protocol::kGrey ? "grey" : "colour",
+        std::fprintf(stderr, "%snubo-eval: %s at quality %d (%s%s): %s\n",
+                     showProgress ? "\r" : "", originals[tasks[i].original].name.c_str(),
+                     tasks[i].quality, tasks[i].protocol == Protocol::kGrey ? "grey" : "colour",
+                     tasks[i].mode == Mode::kKeepUntouched ? ", --keep-untouched" : "",
                      tasks[i].error.c_str());
       }
       if (showProgress) std::fprintf(stderr, "\r%zu/%zu pictures cleaned", finished, tasks.size());
@@ -492,12 +515,18 @@ int run(int argc, char** argv) {
       originals.size(), inputs.size() == 1 ? inputs[0].c_str() : "several inputs", codebook.c_str(),
       seconds);
   for (Protocol protocol : protocols) {
-    if (protocol == Protocol::kColour) {
-      std::printf("\nColour: RGB compressed as YCbCr 4:2:0, PSNR on Y of the RGB results.\n\n");
-    } else {
-      std::printf("\nGrey: the original's 8-bit luminance compressed as a one-component JPEG.\n\n");
+    for (Mode mode : modes) {
+      const char* how = mode == Mode::kDefault ? "cleaner defaults" : "cleaner --keep-untouched";
+      if (protocol == Protocol::kColour) {
+        std::printf("\nColour: RGB compressed as YCbCr 4:2:0, PSNR on Y of the RGB results; %s.\n\n",
+                    how);
+      } else {
+        std::printf(
+            "\nGrey: the original's 8-bit luminance compressed as a one-component JPEG; %s.\n\n",
+            how);
+      }
+      printTable(tasks, originals, qualities, protocol, mode, perPicture);
     }
-    printTable(tasks, originals, qualities, protocol, perPicture);
   }
 
   size_t failures = 0;
