@@ -220,9 +220,9 @@ TEST(Ringing, KeepUntouchedCopiesUnchangedPixelsAndConvertsChangedOnes) {
         (same ? unchanged : changed) += 1;
       }
     }
-    EXPECT_GT(changed, 50) << smooth;           // the codebook (and smoothing) acted
-    EXPECT_GT(unchanged, 50) << smooth;         // and left pixels alone
-    EXPECT_GT(roundTripDiffers, 0) << smooth;   // where the default loses a level
+    EXPECT_GT(changed, 50) << smooth;          // the codebook (and smoothing) acted
+    EXPECT_GT(unchanged, 50) << smooth;        // and left pixels alone
+    EXPECT_GT(roundTripDiffers, 0) << smooth;  // where the default loses a level
   }
   // Padding bytes stay as they were in both modes.
   WorkingImage kept = base;

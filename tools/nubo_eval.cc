@@ -307,8 +307,7 @@ std::string formatSignedDb(double value) {
 }
 
 void printTable(const std::vector<Task>& tasks, const std::vector<Original>& originals,
-                const std::vector<int>& qualities, Protocol protocol, Mode mode,
-                bool perPicture) {
+                const std::vector<int>& qualities, Protocol protocol, Mode mode, bool perPicture) {
   std::printf(
       "| quality | pictures | bits/pixel | JPEG PSNR (dB) | cleaned PSNR (dB) | gain (dB) |"
       " worst gain (dB) | made worse | cleaner s/picture |\n");
@@ -491,9 +490,9 @@ int run(int argc, char** argv) {
       const size_t finished = ++done;
       std::lock_guard<std::mutex> lock(reportMutex);
       if (!tasks[i].ok) {
-        std::fprintf(stderr, "%snubo-eval: %s at quality %d (%s%s): %s\n",
-                     showProgress ? "\r" : "", originals[tasks[i].original].name.c_str(),
-                     tasks[i].quality, tasks[i].protocol == Protocol::kGrey ? "grey" : "colour",
+        std::fprintf(stderr, "%snubo-eval: %s at quality %d (%s%s): %s\n", showProgress ? "\r" : "",
+                     originals[tasks[i].original].name.c_str(), tasks[i].quality,
+                     tasks[i].protocol == Protocol::kGrey ? "grey" : "colour",
                      tasks[i].mode == Mode::kKeepUntouched ? ", --keep-untouched" : "",
                      tasks[i].error.c_str());
       }
@@ -518,8 +517,8 @@ int run(int argc, char** argv) {
     for (Mode mode : modes) {
       const char* how = mode == Mode::kDefault ? "cleaner defaults" : "cleaner --keep-untouched";
       if (protocol == Protocol::kColour) {
-        std::printf("\nColour: RGB compressed as YCbCr 4:2:0, PSNR on Y of the RGB results; %s.\n\n",
-                    how);
+        std::printf(
+            "\nColour: RGB compressed as YCbCr 4:2:0, PSNR on Y of the RGB results; %s.\n\n", how);
       } else {
         std::printf(
             "\nGrey: the original's 8-bit luminance compressed as a one-component JPEG; %s.\n\n",
