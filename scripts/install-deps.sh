@@ -12,4 +12,5 @@ apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
   libdevil-dev libjpeg62-turbo-dev libpng-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-  freeglut3-dev libglu1-mesa-dev
+  freeglut3-dev libglu1-mesa-dev \
+  libx11-dev libxtst-dev

@@ -1,0 +1,179 @@
+// Load, clean and save on the program's state, through the same engine and
+// image functions as nubo-clean, so that both write the same bytes.
+#include "app/commands.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "app/status_line.h"
+#include "engine/ringing.h"
+#include "imageio/image_io.h"
+#include "jpegutil/jpeg_util.h"
+#include "platform/platform.h"
+#include "view/texture.h"
+
+namespace nubo {
+
+namespace {
+
+// Codebook chosen for the loaded picture by its JPEG quality, as nubo-clean
+// chooses it by default.
+std::string pictureCodebookPath;
+
+std::string dataDirectory() {
+  const std::string home = homeDirectory;
+  return home.empty() ? std::string("data") : home + "/data";
+}
+
+void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
+
+void deleteTextures() {
+  if (outputTexture != 0) glDeleteTextures(1, &outputTexture);
+  if (inputTexture != 0) glDeleteTextures(1, &inputTexture);
+  outputTexture = inputTexture = 0;
+}
+
+// Texture contents for a display buffer: the buffer itself, or a reduced copy
+// when the picture is larger than the GL's textures.
+const uint8_t* textureData(const std::vector<uint8_t>& buffer, std::vector<uint8_t>* reduced) {
+  if (textureReductionFactor == 1) return buffer.data();
+  *reduced = reduceRgb(buffer.data(), image.paddedWidth, image.paddedHeight,
+                       textureReductionFactor);
+  return reduced->data();
+}
+
+bool textureFits(int width, int height) {
+  if (width > maxTextureSize() || height > maxTextureSize()) return false;
+  glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 3, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+  GLint proxyWidth = 0;
+  glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
+  return proxyWidth != 0;
+}
+
+void createTextures() {
+  textureReductionFactor = textureReduction(image.paddedWidth, image.paddedHeight,
+                                            maxTextureSize());
+  while (textureReductionFactor < image.paddedWidth + image.paddedHeight &&
+         !textureFits(image.paddedWidth / textureReductionFactor,
+                      image.paddedHeight / textureReductionFactor)) {
+    textureReductionFactor *= 2;
+  }
+  const int w = image.paddedWidth / textureReductionFactor;
+  const int h = image.paddedHeight / textureReductionFactor;
+  std::vector<uint8_t> reduced;
+  inputTexture = createPictureTexture(textureData(image.inputDisplay, &reduced), w, h);
+  outputTexture = createPictureTexture(textureData(image.outputDisplay, &reduced), w, h);
+  if (textureReductionFactor > 1) {
+    showStatus("ready (shown at 1/%d size: the picture is larger than the display's textures)",
+               textureReductionFactor);
+  }
+}
+
+void messageBox(const std::string& text) {
+  platform::showMessageBoxAsync(text, windowCaption, platform::MessageIcon::kInformation);
+}
+
+// The codebook for the loaded picture, loaded on first use; null (with the
+// status line saying why) when there is none.
+const Codebook* pictureCodebook() {
+  const std::string defaultPath = dataDirectory() + "/" + kDefaultCodebookName;
+  if (pictureCodebookPath.empty() || pictureCodebookPath == defaultPath) {
+    if (codebook.empty()) {
+      showStatus("No codebook is loaded (%s/data): nothing to clean with",
+                 dataDirectory().c_str());
+      return nullptr;
+    }
+    return &codebook;
+  }
+  auto found = bandCodebooks.find(pictureCodebookPath);
+  if (found == bandCodebooks.end()) {
+    Codebook loaded;
+    const Status status = loadCodebook(&loaded, pictureCodebookPath);
+    if (!status.ok()) {
+      if (status.code() == StatusCode::kCannotOpen) {
+        std::printf("can't open file %s\n", pictureCodebookPath.c_str());
+        std::fflush(stdout);
+      }
+      std::fprintf(stderr, "nubo: %s\n", status.message().c_str());
+      showStatus("No codebook is loaded: %s", status.message().c_str());
+      return nullptr;
+    }
+    found = bandCodebooks.emplace(pictureCodebookPath, std::move(loaded)).first;
+  }
+  return &found->second;
+}
+
+void chooseCodebook() {
+  CodebookChoice choice;
+  const Status status = selectCodebookForFile(dataDirectory(), inputPath, &choice);
+  if (!status.ok() && status.code() != StatusCode::kCannotOpen) {
+    std::fprintf(stderr, "nubo: warning: %s\n", status.message().c_str());
+  }
+  pictureCodebookPath = choice.path;
+  if (choice.estimatedQuality >= 0) {
+    std::fprintf(stderr, "nubo: %s: estimated JPEG quality %d, codebook %s\n", inputPath,
+                 choice.estimatedQuality, choice.path.c_str());
+  } else {
+    std::fprintf(stderr, "nubo: %s: not a JPEG, codebook %s\n", inputPath, choice.path.c_str());
+  }
+}
+
+}  // namespace
+
+void initCodebook() {
+  const std::string path = dataDirectory() + "/" + kDefaultCodebookName;
+  showStatus("Building TSVQ......");
+  const Status status = loadCodebook(&codebook, path);
+  if (status.ok()) {
+    codebookPath = path;
+  } else if (status.code() == StatusCode::kCannotOpen) {
+    std::printf("can't open file %s\n", path.c_str());
+    std::fflush(stdout);
+  } else {
+    std::fprintf(stderr, "nubo: %s\n", status.message().c_str());
+  }
+  showStatus("ready");
+}
+
+void loadInput() {
+  deleteTextures();
+  pictureCodebookPath.clear();
+  const Status status = nubo::loadInput(inputPath, &image, statusFromEngine);
+  if (!status.ok()) {
+    std::fprintf(stderr, "nubo: %s: %s\n", inputPath, status.message().c_str());
+    messageBox("The file cannot be opened!\n" + status.message());
+    return;
+  }
+  chooseCodebook();
+  createTextures();
+}
+
+void removeRinging() {
+  if (!image.imageLoaded) return;
+  const Codebook* cleaningCodebook = pictureCodebook();
+  if (cleaningCodebook == nullptr) return;
+  CleanOptions options;
+  options.smoothNonEdge = smoothNonEdge != 0;
+  nubo::removeRinging(&image, *cleaningCodebook, options, statusFromEngine);
+  std::vector<uint8_t> reduced;
+  uploadPictureTexture(outputTexture, textureData(image.outputDisplay, &reduced),
+                       image.paddedWidth / textureReductionFactor,
+                       image.paddedHeight / textureReductionFactor);
+}
+
+void saveOutput() {
+  if (!image.imageLoaded) return;
+  std::string path = outputPath;
+  const Status status = nubo::saveOutput(image, &path);
+  std::snprintf(outputPath, sizeof outputPath, "%s", path.c_str());
+  if (!status.ok()) {
+    std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());
+    messageBox("The file cannot be saved!\n" + status.message());
+  }
+}
+
+}  // namespace nubo

@@ -1,0 +1,70 @@
+// The desktop program's state: one instance for the whole run, as plain
+// globals. Only the application shell (app/) reads and writes them; the view
+// and the engine get what they need as arguments.
+#ifndef NUBO_APP_STATE_H_
+#define NUBO_APP_STATE_H_
+
+#include <map>
+#include <string>
+
+#include "engine/codebook.h"
+#include "engine/working_image.h"
+#include "view/navigation.h"
+
+class GLUI;
+class GLUI_Slider;
+class GLUI_StaticText;
+
+namespace nubo {
+
+// Fixed sizes of the text buffers.
+constexpr int kPathBytes = 256;
+constexpr int kTextBytes = 512;
+
+// Graphics area in pixels: 800 x 600 at start, then what onReshape reports.
+extern int windowWidth;
+extern int windowHeight;
+extern char windowCaption[kTextBytes];  // "Nubo 1.3": window title, message-box caption
+extern char aboutText[kTextBytes];      // body of the About box
+extern float fieldOfView;               // vertical, degrees
+extern float aspectRatio;               // of the graphics area
+extern float& zoom;                     // live variable of the Zoom slider
+extern float& panX;
+extern float& panY;
+extern int smoothNonEdge;           // live variable of the smoothing checkbox
+extern double dragGain;             // drag pixels to pan units
+extern char statusText[kTextBytes];  // what the status line shows
+extern char homeDirectory[kPathBytes];  // current folder at start-up
+extern int mainWindow;                  // GLUT id of the main window
+extern Codebook codebook;               // loaded at start-up from data/data
+extern std::string codebookPath;        // where codebook came from ("" when none loaded)
+
+// Navigation: zoom, pan, drag state and mouse buttons.
+extern NavigationState view;
+
+// Control panel and status bar.
+extern GLUI* controlPanel;
+extern GLUI* statusBar;
+extern GLUI_Slider* zoomSlider;
+extern GLUI_StaticText* statusControl;  // null until the status bar exists
+extern char chosenPath[kPathBytes];     // filled by either file dialog
+extern char inputPath[kPathBytes];      // last chosen input picture
+extern char outputPath[kPathBytes];     // last chosen output file
+
+// The loaded picture: geometry, display buffers, YIQ images, edge-block map.
+extern WorkingImage image;
+extern unsigned inputTexture;
+extern unsigned outputTexture;
+extern int textureReductionFactor;  // > 1 when the textures hold a reduced copy
+
+// Logo.
+extern unsigned logoTexture;
+extern float logoExtentS;
+extern float logoExtentT;
+
+// Codebooks chosen by JPEG quality, loaded on first use and kept (keyed by path).
+extern std::map<std::string, Codebook> bandCodebooks;
+
+}  // namespace nubo
+
+#endif  // NUBO_APP_STATE_H_

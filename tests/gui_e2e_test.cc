@@ -1,0 +1,423 @@
+// End-to-end tests of the desktop program as a user meets it: the real program
+// in a private Xvfb server, real clicks and keys, a stand-in dialog program
+// that answers with prepared paths, real files, and screenshots checked where
+// the display geometry puts the panels, the overview and the red rectangle.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/control_panel.h"
+#include "app/state.h"
+#include "tests/x11_harness.h"
+#include "toolkit/glui.h"
+#include "view/geometry.h"
+
+namespace nubo {
+namespace {
+
+using std::chrono::milliseconds;
+using x11test::Rect;
+using x11test::Rgb;
+
+const std::string kSource = NUBO_SOURCE_DIR;
+const std::string kBinary = NUBO_BINARY_DIR;
+constexpr int kAreaWidth = 800;   // graphics area at start-up
+constexpr int kAreaHeight = 600;
+constexpr int kStatusHeight = 25;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool near(const Rgb& a, const Rgb& b, int tolerance) {
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+         std::abs(a.b - b.b) <= tolerance;
+}
+
+std::string show(const Rgb& c) {
+  return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " + std::to_string(c.b) + ")";
+}
+
+// Writes a 24-bit BMP of width x height with one colour per quadrant.
+void writeQuadrantBmp(const std::string& path, int width, int height, const Rgb quadrant[4]) {
+  const int rowBytes = (width * 3 + 3) / 4 * 4;
+  const int dataBytes = rowBytes * height;
+  std::vector<unsigned char> f(54 + dataBytes, 0);
+  auto put32 = [&f](int at, unsigned v) {
+    for (int k = 0; k < 4; ++k) f[at + k] = static_cast<unsigned char>(v >> (8 * k));
+  };
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, 54 + dataBytes);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, width);
+  put32(22, height);
+  f[26] = 1;
+  f[28] = 24;
+  put32(34, dataBytes);
+  for (int row = 0; row < height; ++row) {  // bottom row first
+    const int y = height - 1 - row;
+    for (int x = 0; x < width; ++x) {
+      const Rgb& c = quadrant[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)];
+      unsigned char* p = &f[54 + row * rowBytes + x * 3];
+      p[0] = static_cast<unsigned char>(c.b);
+      p[1] = static_cast<unsigned char>(c.g);
+      p[2] = static_cast<unsigned char>(c.r);
+    }
+  }
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(f.data()), f.size());
+}
+
+// Finds a control by its label in a toolkit window's tree.
+GLUI_Control* findControl(GLUI_Control* control, const std::string& name) {
+  if (control->name == name) return control;
+  for (const auto& child : control->children()) {
+    if (GLUI_Control* found = findControl(child.get(), name)) return found;
+  }
+  return nullptr;
+}
+
+// The control panel as the program builds it, laid out without a window.
+struct PanelLayout {
+  GLUI* panel = nullptr;
+  GLUI* bar = nullptr;
+  Rect control(const std::string& name) const {
+    GLUI_Control* c = findControl(panel->get_main_panel(), name);
+    if (c == nullptr) return {};
+    return {c->x_abs, c->y_abs, c->w, c->h};
+  }
+};
+
+const PanelLayout& panelLayout() {
+  static PanelLayout layout = [] {
+    PanelLayout l;
+    std::snprintf(statusText, sizeof statusText, "ready");
+    l.panel = GLUI_Master.create_offscreen_glui(kAreaWidth, kAreaHeight, GLUI_SUBWINDOW_RIGHT);
+    l.bar = GLUI_Master.create_offscreen_glui(kAreaWidth, kAreaHeight, GLUI_SUBWINDOW_BOTTOM);
+    addControlPanelContents(l.panel, l.bar);
+    l.panel->pack_controls();
+    l.bar->pack_controls();
+    return l;
+  }();
+  return layout;
+}
+
+class Gui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/nubo-gui-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    work_ = folder;
+    // The program is started from a folder that holds data/.
+    ASSERT_EQ(symlink((kSource + "/data").c_str(), (work_ + "/data").c_str()), 0);
+    answers_ = work_ + "/answers";
+    log_ = work_ + "/zenity.log";
+    std::ofstream(answers_).close();
+    ASSERT_TRUE(server_.ok()) << "no Xvfb server (install xvfb)";
+  }
+
+  void TearDown() override {
+    program_.stop();
+    if (HasFailure()) {
+      server_.capture({0, 0, 1400, 900}).writePpm(work_ + "/failure.ppm");
+      std::fprintf(stderr, "screenshot and logs kept in %s\n", work_.c_str());
+    } else {
+      std::system(("rm -rf '" + work_ + "'").c_str());
+    }
+  }
+
+  void answer(const std::string& line) { std::ofstream(answers_, std::ios::app) << line << "\n"; }
+
+  void startProgram(const std::vector<std::string>& extraArgs = {}, bool holdBoxes = false) {
+    std::vector<std::string> argv = {kBinary + "/nubo"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    std::map<std::string, std::string> env = {
+        {"DISPLAY", server_.name()},
+        {"PATH", kSource + "/tests/fake-zenity:" + std::string(std::getenv("PATH"))},
+        {"FAKE_ZENITY_LOG", log_},
+        {"FAKE_ZENITY_ANSWERS", answers_}};
+    if (holdBoxes) env["FAKE_ZENITY_HOLD"] = "1";
+    program_ = x11test::Process::start(argv, env, work_, work_ + "/stdout", work_ + "/stderr");
+    window_ = server_.findWindow("Nubo 1.3", milliseconds(20000));
+    ASSERT_NE(window_, 0u) << readFile(work_ + "/stderr");
+    frame_ = server_.geometry(window_);
+    area_ = {frame_.x, frame_.y, kAreaWidth, kAreaHeight};
+    // The first frame is drawn once the logo corner is no longer black.
+    ASSERT_TRUE(x11test::waitUntil(
+        [&] {
+          const Rgb c = server_.pixel(area_.x + 700, area_.y + 500);
+          return c.r == 255 && c.g == 255 && c.b == 255;
+        },
+        milliseconds(10000)));
+  }
+
+  // Screen position of a scene point, for the start-up window size.
+  void toScreen(float x, float y, int* sx, int* sy) const {
+    const double tanHalf = std::tan(30.0 * 3.14159265358979323846 / 180.0);
+    const double aspect = static_cast<double>(kAreaWidth) / kAreaHeight;
+    const double ndcX = x / (4.0 * tanHalf * aspect);
+    const double ndcY = y / (4.0 * tanHalf);
+    *sx = area_.x + static_cast<int>(std::floor((ndcX + 1) / 2 * kAreaWidth));
+    *sy = area_.y + kAreaHeight - 1 - static_cast<int>(std::floor((ndcY + 1) / 2 * kAreaHeight));
+  }
+
+  Rgb scenePixel(float x, float y) {
+    int sx, sy;
+    toScreen(x, y, &sx, &sy);
+    return server_.pixel(sx, sy);
+  }
+
+  // True when a pixel within radius of the scene point has colour c.
+  bool colourNear(float x, float y, const Rgb& c, int radius) {
+    int sx, sy;
+    toScreen(x, y, &sx, &sy);
+    const x11test::Shot shot =
+        server_.capture({sx - radius, sy - radius, 2 * radius + 1, 2 * radius + 1});
+    for (const Rgb& p : shot.pixels) {
+      if (near(p, c, 30)) return true;
+    }
+    return false;
+  }
+
+  void clickControl(const std::string& name) {
+    const Rect c = panelLayout().control(name);
+    ASSERT_GT(c.w, 0) << name;
+    server_.click(frame_.x + kAreaWidth + c.x + c.w / 2, frame_.y + c.y + c.h / 2);
+  }
+
+  void pointIntoGraphicsArea() { server_.moveTo(area_.x + 400, area_.y + 300); }
+
+  int logCount(const std::string& text) {
+    const std::string log = readFile(log_);
+    int count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+  }
+
+  bool pictureShown() {
+    const Rgb c = scenePixel(0.0f, kOverviewOffsetY);
+    return !(c.r == 255 && c.g == 255 && c.b == 255);
+  }
+
+  x11test::XServer server_;
+  x11test::Process program_;
+  std::string work_, answers_, log_;
+  unsigned long window_ = 0;
+  Rect frame_, area_;
+};
+
+TEST_F(Gui, StartsWithTitlePanelAndReadyStatus) {
+  startProgram();
+  EXPECT_EQ(server_.windowTitle(window_), "Nubo 1.3");
+  const int panelWidth = panelLayout().panel->w;
+  EXPECT_EQ(panelLayout().bar->h, kStatusHeight);
+  // The window is the 800 x 600 graphics area plus the panel and the status bar.
+  EXPECT_EQ(frame_.w, kAreaWidth + panelWidth);
+  EXPECT_EQ(frame_.h, kAreaHeight + kStatusHeight);
+  // Two docked subwindows: the panel on the right, the status bar at the bottom.
+  int right = 0, bottom = 0;
+  for (unsigned long child : server_.children(window_)) {
+    const Rect r = server_.geometry(child);
+    if (r.x == frame_.x + kAreaWidth && r.y == frame_.y && r.w == panelWidth) ++right;
+    if (r.x == frame_.x && r.y == frame_.y + kAreaHeight && r.h == kStatusHeight) ++bottom;
+  }
+  EXPECT_EQ(right, 1);
+  EXPECT_EQ(bottom, 1);
+  // The panel's background and the status bar's, with "ready" in the text colour.
+  EXPECT_TRUE(near(server_.pixel(frame_.x + kAreaWidth + 3, frame_.y + 300), {240, 240, 240}, 0));
+  const x11test::Shot status = server_.capture({frame_.x, frame_.y + kAreaHeight + 2, 120, 21});
+  int text = 0, background = 0;
+  for (const Rgb& p : status.pixels) {
+    text += near(p, {50, 30, 75}, 40);
+    background += near(p, {220, 220, 220}, 0);
+  }
+  EXPECT_GT(text, 10) << "no text in the status bar";
+  EXPECT_GT(background, 1000);
+  // Nothing loaded: white, with the logo in the top-left corner.
+  EXPECT_TRUE(near(scenePixel(0.0f, kOverviewOffsetY), {255, 255, 255}, 0));
+  EXPECT_TRUE(near(scenePixel(-1.4f, -0.7f), {255, 255, 255}, 0));
+  EXPECT_TRUE(near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0));
+  const x11test::Shot logo = server_.capture({area_.x + 20, area_.y + 10, 130, 90});
+  int coloured = 0;
+  for (const Rgb& p : logo.pixels) coloured += !near(p, {255, 255, 255}, 10);
+  EXPECT_GT(coloured, 200) << "no logo";
+}
+
+TEST_F(Gui, LoadCleanSaveWritesWhatNuboCleanWrites) {
+  const std::string photo = kSource + "/data/samples/astronaut-q20.jpg";
+  const std::string saved = work_ + "/cleaned";
+  answer(photo);
+  answer(saved);
+  startProgram();
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+  // Before cleaning the right panel shows a white interior.
+  EXPECT_TRUE(near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0));
+  clickControl("2. Clean       ");
+  ASSERT_TRUE(x11test::waitUntil(
+      [&] { return !near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0); }, milliseconds(30000)));
+  clickControl("3. Save output");
+  ASSERT_TRUE(x11test::waitUntil(
+      [&] {
+        struct stat s;
+        return stat((saved + ".bmp").c_str(), &s) == 0 && s.st_size > 0;
+      },
+      milliseconds(20000)));
+  // The chosen paths are printed twice each.
+  const std::string out = readFile(work_ + "/stdout");
+  EXPECT_NE(out.find(photo + "\n" + photo + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(saved + ".bmp\n" + saved + "\n"), std::string::npos) << out;
+  EXPECT_NE(readFile(work_ + "/stderr").find("estimated JPEG quality 20"), std::string::npos);
+
+  const std::string reference = work_ + "/reference.bmp";
+  const std::string command = "cd '" + work_ + "' && '" + kBinary + "/nubo-clean' --force '" +
+                              photo + "' '" + reference + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string ours = readFile(saved + ".bmp");
+  EXPECT_FALSE(ours.empty());
+  EXPECT_TRUE(ours == readFile(reference)) << "the saved BMP differs from nubo-clean's";
+  // The save dialog offered BMP only; the open dialog every file.
+  EXPECT_EQ(logCount("*.bmp"), 1);
+  EXPECT_TRUE(program_.running());
+}
+
+TEST_F(Gui, PanelsOverviewAndRectangleLandWhereTheGeometrySays) {
+  const Rgb quadrant[4] = {{0, 0, 200}, {0, 160, 0}, {220, 220, 0}, {160, 0, 160}};
+  const std::string picture = work_ + "/quadrants.bmp";
+  writeQuadrantBmp(picture, 400, 300, quadrant);
+  answer(picture);
+  startProgram();
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+
+  DisplayGeometry g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight, 2, 0, 0);
+  // Each panel quadrant shows its picture quadrant (top-left of the panel = top-left).
+  const float qx = g.hx / 2, qy = g.hy / 2;
+  const float py = -kPanelOffsetY;
+  EXPECT_TRUE(near(scenePixel(-kPanelOffsetX - qx, py + qy), quadrant[0], 2))
+      << show(scenePixel(-kPanelOffsetX - qx, py + qy));
+  EXPECT_TRUE(near(scenePixel(-kPanelOffsetX + qx, py + qy), quadrant[1], 2));
+  EXPECT_TRUE(near(scenePixel(-kPanelOffsetX - qx, py - qy), quadrant[2], 2));
+  EXPECT_TRUE(near(scenePixel(-kPanelOffsetX + qx, py - qy), quadrant[3], 2));
+  // Overview quadrants, and white just outside the overview.
+  EXPECT_TRUE(near(scenePixel(-g.ox / 2, kOverviewOffsetY + g.oy / 2), quadrant[0], 2));
+  EXPECT_TRUE(near(scenePixel(g.ox / 2, kOverviewOffsetY - g.oy / 2), quadrant[3], 2));
+  EXPECT_TRUE(near(scenePixel(g.ox + 0.05f, kOverviewOffsetY), {255, 255, 255}, 0));
+  // The right panel: the input's border around a white interior.
+  EXPECT_TRUE(near(scenePixel(kPanelOffsetX, py), {255, 255, 255}, 0));
+  // The red rectangle's left and right edges.
+  EXPECT_TRUE(colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 2));
+  EXPECT_TRUE(colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 2));
+  EXPECT_FALSE(colourNear(0.0f, kOverviewOffsetY, {255, 0, 0}, 2));
+
+  // Four presses of "c" move the region 0.2 to the right: the panel centre now
+  // shows the right half of the picture and the rectangle moves along.
+  pointIntoGraphicsArea();
+  for (int k = 0; k < 4; ++k) server_.key("c");
+  float panX = 0;
+  for (int k = 0; k < 4; ++k) panX = static_cast<float>(panX + 0.05);
+  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight, 2, panX, 0);
+  ASSERT_TRUE(x11test::waitUntil(
+      [&] { return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 2); },
+      milliseconds(5000)));
+  EXPECT_TRUE(colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 2));
+  EXPECT_TRUE(near(scenePixel(-kPanelOffsetX - qx / 4, py + qy), quadrant[1], 2))
+      << show(scenePixel(-kPanelOffsetX - qx / 4, py + qy));
+
+  // "a" zooms in by 0.1: the rectangle shrinks around the same centre.
+  server_.key("a");
+  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight,
+                      static_cast<float>(2.0f + 0.1), panX, 0);
+  ASSERT_TRUE(x11test::waitUntil(
+      [&] { return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 1); },
+      milliseconds(5000)));
+  EXPECT_TRUE(colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 1));
+
+  // A drag with the left button over the panels moves the picture with the pointer.
+  server_.moveTo(area_.x + 200, area_.y + 500);
+  server_.press(1);
+  server_.moveTo(area_.x + 300, area_.y + 500);
+  server_.release(1);
+  const float dragged = static_cast<float>(0.0 - 100 * 0.008 * 0.1);
+  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight,
+                      static_cast<float>(2.0f + 0.1), dragged, 0);
+  EXPECT_TRUE(x11test::waitUntil(
+      [&] { return colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 1); },
+      milliseconds(5000)));
+}
+
+TEST_F(Gui, ABrokenFileGivesTheBoxAndLeavesOnlyTheLogo) {
+  const Rgb quadrant[4] = {{0, 0, 200}, {0, 160, 0}, {220, 220, 0}, {160, 0, 160}};
+  const std::string picture = work_ + "/good.bmp";
+  writeQuadrantBmp(picture, 64, 48, quadrant);
+  const std::string broken = work_ + "/broken.jpg";
+  std::ofstream(broken, std::ios::binary) << readFile(kSource + "/data/samples/astronaut-q20.jpg")
+                                                 .substr(0, 2000);
+  answer(picture);
+  answer(broken);
+  startProgram();
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("The file cannot be opened!") == 1; },
+                                 milliseconds(20000)));
+  EXPECT_TRUE(program_.running());
+  ASSERT_TRUE(x11test::waitUntil([&] { return !pictureShown(); }, milliseconds(5000)));
+  EXPECT_TRUE(near(scenePixel(-1.4f, -0.7f), {255, 255, 255}, 0));
+  EXPECT_TRUE(near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0));
+  // Cleaning and saving now do nothing.
+  answer(work_ + "/nothing.bmp");
+  clickControl("2. Clean       ");
+  clickControl("3. Save output");
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("*.bmp") == 1; }, milliseconds(10000)));
+  usleep(300 * 1000);
+  struct stat s;
+  EXPECT_NE(stat((work_ + "/nothing.bmp").c_str(), &s), 0);
+  EXPECT_TRUE(program_.running());
+}
+
+TEST_F(Gui, HelpBoxesDoNotBlockTheWindow) {
+  const Rgb quadrant[4] = {{0, 0, 200}, {0, 160, 0}, {220, 220, 0}, {160, 0, 160}};
+  const std::string picture = work_ + "/good.bmp";
+  writeQuadrantBmp(picture, 64, 48, quadrant);
+  answer("CANCEL");
+  answer(picture);
+  startProgram({}, /*holdBoxes=*/true);
+  clickControl("Help");
+  clickControl("Help");
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("Keyboard Control") == 2; },
+                                 milliseconds(10000)));
+  // With both boxes open the window still answers: a cancelled load changes
+  // nothing, the next one loads.
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--file-selection") == 1; },
+                                 milliseconds(10000)));
+  usleep(300 * 1000);
+  EXPECT_FALSE(pictureShown());
+  clickControl("1. Load input ");
+  EXPECT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+  clickControl("About");
+  EXPECT_TRUE(x11test::waitUntil([&] { return logCount("nubo ver. 1.3") == 1; },
+                                 milliseconds(10000)));
+}
+
+TEST_F(Gui, APictureNamedOnTheCommandLineIsLoadedAtStartUp) {
+  startProgram({kSource + "/data/samples/astronaut-q20.jpg"});
+  EXPECT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+}
+
+}  // namespace
+}  // namespace nubo
