@@ -6,13 +6,17 @@
 // Coordinates inside a toolkit window are pixels from its top-left corner, y
 // downwards. Layout (packing and alignment) is computed without a window
 // system, so that it can be checked by tests; only drawing and event handling
-// need GLUT.
+// need GLUT, and every GLUT call of the event rules goes through
+// GLUI_WindowSystem, which tests replace.
 #ifndef TOOLKIT_GLUI_H_
 #define TOOLKIT_GLUI_H_
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "toolkit/slider_model.h"
 
 // Subwindow placement flags (bit flags; create_glui_subwindow adds GLUI_SUBWINDOW).
 #define GLUI_SUBWINDOW 2
@@ -44,6 +48,11 @@
 #define GLUI_BUTTON_SIZE 20
 #define GLUI_CHECKBOX_SIZE 13
 #define GLUI_STATICTEXT_SIZE 13
+#define GLUI_EDITTEXT_HEIGHT 20
+#define GLUI_SCROLL_ARROW_SIZE 16
+// The slider: its numeric field row, a gap of one item spacing, its track row.
+#define GLUI_SLIDER_HEIGHT (GLUI_EDITTEXT_HEIGHT + GLUI_ITEMSPACING + GLUI_SCROLL_ARROW_SIZE)
+#define GLUI_SLIDER_DEFAULT_WIDTH 130
 
 // Longest label a control keeps, in bytes; longer texts are cut.
 #define GLUI_MAX_LABEL 300
@@ -68,6 +77,31 @@ struct GLUI_RGB {
 // Width in pixels of text in GLUT's 12-point Helvetica bitmap font, the font of
 // every control; needs no window (the widths are the font's own).
 int glui_text_width(const std::string& text);
+// Width of one character code (0..255) in that font.
+int glui_char_width(unsigned char c);
+
+// The GLUT services the event rules use. The default one calls GLUT; tests
+// install their own (glui_set_window_system) to run the rules without windows.
+class GLUI_WindowSystem {
+ public:
+  virtual ~GLUI_WindowSystem();
+  // Whether toolkit windows are real GLUT windows (drawn, with callbacks).
+  virtual bool real() const = 0;
+  virtual int get_window() = 0;                 // the current window, 0 if none
+  virtual void set_window(int window) = 0;      // make a window current
+  virtual void post_redisplay(int window) = 0;  // ask for a redraw of a window
+  // Calls f(value) once after msecs milliseconds.
+  virtual void set_timer(unsigned msecs, void (*f)(int), int value) = 0;
+};
+
+// Replaces the window system (nullptr: GLUT again). The object stays the caller's.
+void glui_set_window_system(GLUI_WindowSystem* system);
+GLUI_WindowSystem& glui_window_system();
+
+// Modifier bits as the control methods receive them (GLUT's values).
+#define GLUI_MOD_SHIFT 1
+#define GLUI_MOD_CTRL 2
+#define GLUI_MOD_ALT 4
 
 // Base of every control. Position and size are set by packing.
 class GLUI_Control {
@@ -85,27 +119,37 @@ class GLUI_Control {
   // exactly this width; otherwise it still widens to fit its label.
   void set_w(int new_w, bool fixed = false);
   int get_w() const { return w; }
+  // Sets GLUI_ALIGN_LEFT, _CENTER or _RIGHT and repacks the window.
   void set_alignment(int new_alignment);
+  // Replaces the label (cut at GLUI_MAX_LABEL bytes).
+  void set_name(const char* text);
 
   GLUI* glui() const { return glui_; }
   GLUI_Control* parent() const { return parent_; }
   const std::vector<std::unique_ptr<GLUI_Control>>& children() const { return children_; }
+  // Whether window point (px, py) lies on the control (edges included).
+  bool contains(int px, int py) const;
 
   // --- for the toolkit's own use ---
   virtual bool is_container() const { return false; }
+  virtual bool is_column() const { return false; }
   virtual bool can_focus() const { return false; }
+  // Recomputes w and h from the label and the set width.
   virtual void update_size() {}
   virtual void draw() {}
-  // Mouse in window coordinates; return whether the control wants more events.
+  // Mouse in window coordinates, left button only; modifiers GLUI_MOD_*.
   virtual void mouse_down(int /*x*/, int /*y*/, int /*modifiers*/) {}
   virtual void mouse_held(int /*x*/, int /*y*/, bool /*inside*/) {}
   virtual void mouse_up(int /*x*/, int /*y*/, bool /*inside*/) {}
   // Keys while the control has the focus; return whether the control took it.
   virtual bool key(unsigned char /*key*/, int /*modifiers*/) { return false; }
   virtual bool special_key(int /*key*/, int /*modifiers*/) { return false; }
+  virtual void focus_gained() {}
   virtual void focus_lost() {}
 
   bool fixed_width = false;
+  int set_width = GLUI_DEFAULT_CONTROL_WIDTH;  // the width last given by set_w
+  int x_off = GLUI_XOFF, y_off_top = GLUI_YOFF, y_off_bot = GLUI_YOFF;
   GLUI* glui_ = nullptr;
   GLUI_Control* parent_ = nullptr;
   std::vector<std::unique_ptr<GLUI_Control>> children_;
@@ -116,6 +160,7 @@ class GLUI_Panel : public GLUI_Control {
  public:
   int type = GLUI_PANEL_EMBOSSED;
   bool is_container() const override { return true; }
+  void update_size() override;
   void draw() override;
 };
 
@@ -123,9 +168,11 @@ class GLUI_Panel : public GLUI_Control {
 class GLUI_Column : public GLUI_Control {
  public:
   bool draw_bar = true;
+  bool is_column() const override { return true; }
   void draw() override;
 };
 
+// A push button: pressed look while held over it, callback on release inside.
 class GLUI_Button : public GLUI_Control {
  public:
   GLUI_Update_CB callback = nullptr;
@@ -135,9 +182,11 @@ class GLUI_Button : public GLUI_Control {
   void mouse_down(int x, int y, int modifiers) override;
   void mouse_held(int x, int y, bool inside) override;
   void mouse_up(int x, int y, bool inside) override;
+  bool key(unsigned char key, int modifiers) override;  // space clicks
   bool pressed = false;
 };
 
+// A checkbox with a live int (0 or 1), toggled on release inside.
 class GLUI_Checkbox : public GLUI_Control {
  public:
   int* live_int = nullptr;  // written 0 or 1 after every toggle
@@ -149,15 +198,20 @@ class GLUI_Checkbox : public GLUI_Control {
   void mouse_down(int x, int y, int modifiers) override;
   void mouse_held(int x, int y, bool inside) override;
   void mouse_up(int x, int y, bool inside) override;
-  void set_int_val(int value);  // no callback
+  bool key(unsigned char key, int modifiers) override;  // space toggles
+  void set_int_val(int value);                          // no callback
   int get_int_val() const { return int_val; }
+  bool shown_val() const { return showing; }  // what the box shows now
+  bool showing = false;
 };
 
+// One line of text; at least 100 pixels wide, wider for a longer text.
 class GLUI_StaticText : public GLUI_Control {
  public:
   // Takes the new text and shows it at once: when the window exists, the whole
   // window is redrawn into its back buffer and swapped before this returns
-  // (the previously current GLUT window is current again afterwards).
+  // (the previously current GLUT window is current again afterwards). A longer
+  // text widens the control unless its width is fixed.
   void set_text(const char* text);
   void update_size() override;
   void draw() override;
@@ -168,6 +222,7 @@ class GLUI_StaticText : public GLUI_Control {
 class GLUI_Spacer : public GLUI_Control {
  public:
   bool rule = false;
+  void update_size() override;
   void draw() override;
 };
 
@@ -181,17 +236,21 @@ class GLUI_Spacer : public GLUI_Control {
 // Ctrl by 0.01. After every user action the live variable is written and the
 // callback runs if the value changed since the last callback (the very first
 // action always calls back).
+//
+// Look: a row with the label and the numeric field (GLUI's edit text), then a
+// track row (GLUI's horizontal scrollbar: arrow boxes at both ends, a
+// checkerboard track and a raised thumb). Height GLUI_SLIDER_HEIGHT (39).
 class GLUI_Slider : public GLUI_Control {
  public:
   ~GLUI_Slider() override;
   // Sets the value (clamped to the limits), shows it and writes the live
   // variable, without a callback.
   void set_float_val(float value);
-  float get_float_val() const;
-  void set_int_val(int value);
-  int get_int_val() const;
+  float get_float_val() const { return model.value(); }
+  void set_int_val(int value) { set_float_val(static_cast<float>(value)); }
+  int get_int_val() const { return static_cast<int>(model.value()); }
   void set_float_limits(float low, float high);
-  void set_speed(float speed);
+  void set_speed(float speed) { model.set_speed(speed); }
 
   bool can_focus() const override { return true; }
   void update_size() override;
@@ -203,13 +262,37 @@ class GLUI_Slider : public GLUI_Control {
   bool special_key(int key, int modifiers) override;
   void focus_lost() override;
 
-  struct Impl;
-  std::unique_ptr<Impl> impl;
+  // Geometry, in window coordinates.
+  int field_x() const;  // left edge of the numeric field's box
+  int track_y() const { return y_abs + GLUI_EDITTEXT_HEIGHT + GLUI_ITEMSPACING; }
+  int thumb_x() const;  // left edge of the thumb
+  // Which part of the track row window x hits: -1 decrease, +1 increase, 0 thumb.
+  int track_zone(int x) const;
+  // One repetition of a held track click (the toolkit's timer calls it).
+  void repeat_step();
+
+  // What the mouse is doing with the slider.
+  enum class Held { kNone, kArrowDown, kArrowUp, kTrack, kThumb, kField };
+  Held held = Held::kNone;
+  int held_direction = 0;  // -1 or +1 for arrows and the track
+  int grab_dx = 0;         // pointer x minus thumb x when the thumb was grabbed
+
+  int data_type = GLUI_SLIDER_FLOAT;
+  float* live_float = nullptr;
+  int* live_int = nullptr;
+  GLUI_Update_CB callback = nullptr;
+  GLUI_SliderModel model;
+
+  // Writes the live variable and runs the callback as the model says, after a
+  // user action.
+  void finish_action();
+  void write_live();
 };
 
 // One toolkit window: a GLUT subwindow docked to a side of a main window.
 class GLUI {
  public:
+  GLUI();
   ~GLUI();
 
   GLUI_RGB bkgd_color;  // clear colour of the window (default 200, 200, 200)
@@ -228,16 +311,16 @@ class GLUI {
                                    GLUI_Update_CB cb = nullptr);
   GLUI_Checkbox* add_checkbox(const char* name, int* live_var = nullptr, int id = -1,
                               GLUI_Update_CB cb = nullptr);
-  GLUI_Checkbox* add_checkbox_to_panel(GLUI_Panel* panel, const char* name,
-                                       int* live_var = nullptr, int id = -1,
-                                       GLUI_Update_CB cb = nullptr);
+  GLUI_Checkbox* add_checkbox_to_panel(GLUI_Panel* panel, const char* name, int* live_var = nullptr,
+                                       int id = -1, GLUI_Update_CB cb = nullptr);
   GLUI_StaticText* add_statictext(const char* name);
   GLUI_StaticText* add_statictext_to_panel(GLUI_Panel* panel, const char* name);
   GLUI_Spacer* add_spacer(int height, bool rule = false);
   GLUI_Spacer* add_spacer_to_panel(GLUI_Panel* panel, int height, bool rule = false);
   // data_type GLUI_SLIDER_FLOAT (live_var a float*) or GLUI_SLIDER_INT (an int*).
-  GLUI_Slider* add_slider(const char* name, int data_type, void* live_var, float low,
-                          float high, int id = -1, GLUI_Update_CB cb = nullptr);
+  // The slider starts at the live variable's value, clamped to [low, high].
+  GLUI_Slider* add_slider(const char* name, int data_type, void* live_var, float low, float high,
+                          int id = -1, GLUI_Update_CB cb = nullptr);
   GLUI_Slider* add_slider_to_panel(GLUI_Panel* panel, const char* name, int data_type,
                                    void* live_var, float low, float high, int id = -1,
                                    GLUI_Update_CB cb = nullptr);
@@ -248,19 +331,47 @@ class GLUI {
   int get_glut_window_id() const { return glut_window_id; }
 
   // Packs and aligns the controls: sets every x_abs, y_abs, w, h and the
-  // window's own size (w, h below). Runs after every change of the layout.
+  // window's own size (w, h below), then places the window. Runs after every
+  // change of the layout.
   void pack_controls();
+  // Window position in its parent (y from the top) for the current sizes.
+  void position(int* x, int* y) const;
   // Redraws the whole window into its back buffer and swaps, at once.
   void redraw_now();
   void post_redisplay();
+  // Draws every control (needs the window current and a GL context).
+  void display();
 
-  int flags = 0;           // GLUI_SUBWINDOW_* of a subwindow
-  int parent_window = -1;  // GLUT id of the window it is docked to
+  // Runs cb(id) with the main gfx window current, restoring the current window.
+  void execute_callback(GLUI_Update_CB cb, int id);
+  // Posts a redisplay of the main gfx window (after a live variable changed).
+  void post_update_main_gfx();
+
+  // Events arriving in this window (window coordinates). Return whether taken.
+  bool handle_key(unsigned char key, int modifiers);
+  bool handle_special(int key, int modifiers);
+  void handle_mouse(int button, bool down, int x, int y, int modifiers);
+  void handle_motion(int x, int y);
+  // The innermost control under a point (columns skipped), or nullptr.
+  GLUI_Control* find_control(int x, int y);
+  // Focusable controls in tree order.
+  std::vector<GLUI_Control*> focus_chain();
+
+  int flags = 0;                   // GLUI_SUBWINDOW_* of a subwindow
+  int parent_window = -1;          // GLUT id of the window it is docked to
+  int parent_w = 0, parent_h = 0;  // its last known size
   int glut_window_id = -1;
   int main_gfx_window = -1;
-  int w = 0, h = 0;  // window size after packing
+  int w = 0, h = 0;                                                // window size after packing
+  int placed_x = -1, placed_y = -1, placed_w = -1, placed_h = -1;  // last GLUT geometry
   GLUI_Panel* main_panel = nullptr;
   std::unique_ptr<GLUI_Panel> main_panel_owner;
+  GLUI_Control* mouse_control = nullptr;  // control holding the pressed left button
+
+ private:
+  template <class T>
+  T* adopt(GLUI_Panel* panel, std::unique_ptr<T> control);
+  void place();
 };
 
 // The toolkit's one global object, as in GLUI.
@@ -286,17 +397,43 @@ class GLUI_Master_Object {
   void set_glutKeyboardFunc(void (*f)(unsigned char key, int x, int y));
   void set_glutSpecialFunc(void (*f)(int key, int x, int y));
   void set_glutMouseFunc(void (*f)(int button, int state, int x, int y));
+  // Passed straight to GLUT (the toolkit needs no idle time of its own).
   void set_glutIdleFunc(void (*f)());
 
   // Places every docked subwindow of the current window again.
   void reshape();
 
   // Without a window system (tests): create a toolkit window that only lays
-  // out its controls, docked to a parent of the given size.
-  GLUI* create_offscreen_glui(int parent_width, int parent_height, long flags);
+  // out its controls, docked to a parent of the given size. parent_window is
+  // the id the window system reports for that parent; the new window gets
+  // window_id (both only matter to the event rules).
+  GLUI* create_offscreen_glui(int parent_width, int parent_height, long flags,
+                              int parent_window = 1, int window_id = -1);
+
+  // The forwarding rules of the handlers above, for the given main window;
+  // modifiers GLUI_MOD_*. The installed GLUT handlers call these.
+  void main_reshape(int window, int width, int height);
+  void main_keyboard(int window, unsigned char key, int x, int y, int modifiers);
+  void main_special(int window, int key, int x, int y, int modifiers);
+  void main_mouse(int window, int button, int state, int x, int y);
+
+  // Gives the keyboard focus to control (nullptr: to none). The control losing
+  // it is told first (an edit field commits).
+  void activate(GLUI_Control* control);
+  // Forgets every window and handler (tests).
+  void clear();
+  GLUI* find_glui(int window_id);
 
   GLUI_Control* active_control = nullptr;  // the control holding the keyboard focus
   std::vector<std::unique_ptr<GLUI>> windows;
+
+  struct Handlers {
+    void (*reshape)(int, int) = nullptr;
+    void (*keyboard)(unsigned char, int, int) = nullptr;
+    void (*special)(int, int, int) = nullptr;
+    void (*mouse)(int, int, int, int) = nullptr;
+  };
+  std::map<int, Handlers> handlers;  // per main window id
 };
 
 extern GLUI_Master_Object GLUI_Master;

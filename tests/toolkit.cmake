@@ -1,0 +1,14 @@
+# The GUI toolkit: layout, slider and event rules without a window; the font
+# table against GLUT under a virtual X server when one can be started.
+find_package(X11 REQUIRED)
+nubo_test(toolkit_test
+  SOURCES toolkit_test.cc
+  LIBS glui_toolkit X11::X11)
+
+find_program(XVFB_RUN xvfb-run)
+if(XVFB_RUN)
+  add_test(NAME toolkit_font_under_xvfb
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/with_xvfb.sh $<TARGET_FILE:toolkit_test>
+            --gtest_filter=ToolkitFont.*)
+  set_tests_properties(toolkit_font_under_xvfb PROPERTIES TIMEOUT 120)
+endif()
