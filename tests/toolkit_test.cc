@@ -192,11 +192,13 @@ TEST(ToolkitFont, WidthIsTheSumOfGlyphWidths) {
 TEST(ToolkitFont, MatchesGlutBitmapWidth) {
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) GTEST_SKIP() << "no X display";
-  XCloseDisplay(display);
   int argc = 1;
   char name[] = "toolkit_test";
   char* argv[] = {name, nullptr};
   glutInit(&argc, argv);
+  // Closed only now: a server that resets when its last client leaves would
+  // refuse GLUT's connection for a moment.
+  XCloseDisplay(display);
   for (int c = 0; c < 256; ++c) {
     EXPECT_EQ(glui_char_width(static_cast<unsigned char>(c)),
               glutBitmapWidth(GLUT_BITMAP_HELVETICA_12, c))
