@@ -266,6 +266,57 @@ TEST_F(Toolkit, ControlPanelPacking) {
   EXPECT_EQ(y, 0);
 }
 
+TEST_F(Toolkit, SpacerRulesSpanTheColumnLessFivePercent) {
+  const ControlPanel c = build_control_panel(800, 600);
+  // Column 191 wide: line 191 - 12 = 179, inset floor(8.95) = 8 at each end.
+  int x0 = 0, x1 = 0, y = 0;
+  c.top[1]->rule_extent(&x0, &x1, &y);
+  EXPECT_EQ(x0, 6 + 8);
+  EXPECT_EQ(x1, 6 + 179 - 8 - 1);
+  EXPECT_EQ(y, 11 + 3);  // dark row 3 and light row 4 of the 8-pixel gap
+  c.bottom[2]->rule_extent(&x0, &x1, &y);
+  EXPECT_EQ(y, 270 - 1);  // a rule without height straddles its place
+  // In a narrower column the inset shrinks with it.
+  GLUI* g = GLUI_Master.create_offscreen_glui(400, 300, GLUI_SUBWINDOW_RIGHT, kMain, 5);
+  GLUI_Spacer* s = g->add_spacer(8, true);
+  s->rule_extent(&x0, &x1, &y);
+  EXPECT_EQ(g->w, 118);
+  EXPECT_EQ(x0, 6 + 5);  // line 106, inset 5
+  EXPECT_EQ(x1, 6 + 106 - 5 - 1);
+}
+
+TEST_F(Toolkit, IntSliderWritesWholeNumbers) {
+  GLUI* g = GLUI_Master.create_offscreen_glui(400, 300, GLUI_SUBWINDOW_RIGHT, kMain, kPanel);
+  int level = 250;  // beyond the limits: pulled in at creation
+  GLUI_Slider* s = g->add_slider("Level", GLUI_SLIDER_INT, &level, 0, 100, 4, on_control);
+  EXPECT_EQ(level, 100);
+  EXPECT_EQ(s->model.text(), "100");
+  s->set_int_val(42);
+  EXPECT_EQ(level, 42);
+  EXPECT_TRUE(g_calls.ids.empty());
+  GLUI_Master.activate(s);
+  s->model.select_all();
+  EXPECT_TRUE(g->handle_key('7', 0));
+  EXPECT_TRUE(g->handle_key('.', 0));  // taken, but no point in whole numbers
+  EXPECT_TRUE(g->handle_key(13, 0));
+  EXPECT_EQ(level, 7);
+  EXPECT_EQ(g_calls.ids.size(), 1u);
+}
+
+TEST_F(Toolkit, SliderWithoutRangeNeverMoves) {
+  GLUI* g = GLUI_Master.create_offscreen_glui(400, 300, GLUI_SUBWINDOW_RIGHT, kMain, kPanel);
+  float v = 3.0f;
+  GLUI_Slider* s = g->add_slider("Fixed", GLUI_SLIDER_FLOAT, &v, 3.0f, 3.0f);
+  const int ty = s->track_y() + 8;
+  g->handle_mouse(0, true, s->x_abs + s->w - 4, ty, GLUI_MOD_SHIFT);
+  g->handle_mouse(0, false, s->x_abs + s->w - 4, ty, 0);
+  g->handle_mouse(0, true, s->thumb_x() + 4, ty, 0);
+  g->handle_motion(s->thumb_x() + 90, ty);
+  g->handle_mouse(0, false, s->thumb_x() + 90, ty, 0);
+  EXPECT_EQ(v, 3.0f);
+  EXPECT_EQ(s->thumb_x(), s->x_abs + 16);
+}
+
 TEST_F(Toolkit, ControlPanelIsTallerThanAShortParent) {
   const ControlPanel c = build_control_panel(800, 100);
   EXPECT_EQ(c.panel->h, 299 + 39 + 6);  // the slider's bottom plus the margin

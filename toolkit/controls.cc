@@ -219,6 +219,18 @@ void GLUI_Spacer::update_size() {
   if (fixed_width) w = set_width;
 }
 
+void GLUI_Spacer::rule_extent(int* x0, int* x1, int* y) const {
+  // GLUI's separator line: the column less its margins, less 5% at each end,
+  // in the middle of the gap.
+  int left = 0, width = 0;
+  glui_column_dims(this, &left, &width);
+  const int line = width - 2 * GLUI_XOFF;
+  const int inset = line * 5 / 100;
+  *x0 = left + GLUI_XOFF + inset;
+  *x1 = left + GLUI_XOFF + line - inset - 1;
+  *y = y_abs + h / 2 - 1;
+}
+
 void GLUI_Slider::update_size() {
   h = GLUI_SLIDER_HEIGHT;
   const int least = field_x() - x_abs + kFieldMinWidth;

@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "toolkit/glui.h"
-#include "toolkit/internal.h"
 
 namespace {
 
@@ -196,13 +195,8 @@ void GLUI_StaticText::draw() {
 
 void GLUI_Spacer::draw() {
   if (!rule) return;
-  int left = 0, width = 0;
-  glui_column_dims(this, &left, &width);
-  const int line = width - 2 * GLUI_XOFF;
-  const int inset = line * 5 / 100;  // 5% of the column at each end
-  const int x0 = left + GLUI_XOFF + inset;
-  const int x1 = left + GLUI_XOFF + line - inset - 1;
-  const int y = y_abs + h / 2 - 1;
+  int x0 = 0, x1 = 0, y = 0;
+  rule_extent(&x0, &x1, &y);
   grey(128);
   hline(x0, x1, y);
   grey(255);

@@ -224,6 +224,9 @@ class GLUI_Spacer : public GLUI_Control {
   bool rule = false;
   void update_size() override;
   void draw() override;
+  // Where the rule lies: pixel columns x0..x1 (inclusive) of its dark row y;
+  // the light row is y + 1.
+  void rule_extent(int* x0, int* x1, int* y) const;
 };
 
 // A horizontal slider with a numeric field, editing a float (or int) within
