@@ -3,6 +3,7 @@
 #include "engine/codebook.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/file_util.h"
@@ -72,7 +73,8 @@ void packForSearch(Codebook* cb) {
   for (const CodebookNode& n : cb->nodes) {
     total += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
   }
-  cb->packed.assign(total, 0.0);
+  cb->packed.assign(total, kPackedPadding);
+  cb->finiteGroups.assign(total / (kLanes * kPatchSize), 1);
   size_t offset = 0;
   for (CodebookNode& n : cb->nodes) {
     n.packedOffset = static_cast<int64_t>(offset);
@@ -80,6 +82,9 @@ void packForSearch(Codebook* cb) {
       const Codeword& cw = cb->codewords[n.firstCodeword + k];
       double* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
       for (int e = 0; e < kPatchSize; ++e) group[e * kLanes + k % kLanes] = cw.patch[e];
+      for (float v : cw.patch) {
+        if (!std::isfinite(v)) cb->finiteGroups[(offset / kPatchSize + k) / kLanes] = 0;
+      }
     }
     offset += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
   }

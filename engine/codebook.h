@@ -45,14 +45,23 @@ struct CodebookNode {
 
 // Codewords are packed for the search in groups of kLanes: group g holds, for
 // each patch element e, the kLanes codewords' element e side by side, so that
-// several distances are summed at once (each still in element order).
-constexpr int kLanes = 8;
+// several distances are summed at once (each still in element order). Four
+// doubles fill one AVX2 register.
+constexpr int kLanes = 4;
+// Lanes of a node's last group beyond its count hold this value: their
+// distances are huge, so they never make a group look near (they are never
+// chosen either: the search skips lanes beyond count).
+constexpr double kPackedPadding = 1e30;
 
 struct Codebook {
   std::vector<CodebookNode> nodes;  // nodes[0] is the root; empty when nothing is loaded
   std::vector<Codeword> codewords;
   std::vector<float> values;  // companion value of every codeword, same index
   std::vector<double> packed;  // search layout, see kLanes (widened once, at load)
+  // One flag per packed group (packed offset / (kLanes * kPatchSize)): 1 when
+  // every value of the group is finite, so partial distance sums may be used
+  // to skip the group exactly.
+  std::vector<uint8_t> finiteGroups;
 
   bool empty() const { return nodes.empty(); }
   int depth() const;  // levels from the root to the deepest leaf (a root over leaves: 2)

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <immintrin.h>
+
 namespace nubo {
 
 const double kPatchWeights[kPatchSize] = {
@@ -20,31 +22,91 @@ namespace {
 constexpr double kInternalBound = 100000.0;
 constexpr double kLeafBound = 10000000.0;
 
-typedef double Doubles __attribute__((vector_size(kLanes * sizeof(double))));
+constexpr int kGroupDoubles = kLanes * kPatchSize;
+// A group whose partial sums already put every lane at or beyond the best
+// distance is dropped after this many elements (the first two rows, where the
+// weights are small, cost little to sum and often settle it).
+constexpr int kPruneAfter = 10;
 
-// Distances from the patch to the codewords of K consecutive packed groups
-// (kLanes codewords each). Every lane is summed in element order 0..24 with
-// the same double operations as patchDistance, so the vector lanes give
-// exactly the scalar bits on every instruction set; K independent sums keep
-// the adder busy. The compiler splits the eight lanes into the widest vectors
-// the machine has.
+// Distances from the patch to the kLanes codewords of each of K consecutive
+// packed groups, each lane summed in element order 0..24 with the operations of
+// patchDistance, so every lane gives exactly the scalar bits. K independent
+// sums keep the adder busy. With prune, the groups are abandoned (returns
+// false, out unset) once after kPruneAfter elements every lane's partial
+// distance is at least bound: the terms are finite and non-negative (the
+// caller checks), so a sum never decreases and no lane could beat bound.
 template <int K>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void groupDistances(
-    const double* patch, const double* groups, double* out) {
-  Doubles acc[K];
-  for (int k = 0; k < K; ++k) acc[k] = Doubles{} + 0.0;
-  for (int e = 0; e < kPatchSize; ++e) {
-    const Doubles pe = Doubles{} + patch[e];
-    const Doubles w = Doubles{} + kPatchWeights[e];
+__attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, const double* groups,
+                                                        bool prune, double bound, double* out) {
+  __m256d acc[K];
+  for (int k = 0; k < K; ++k) acc[k] = _mm256_setzero_pd();
+  int e = 0;
+  if (prune) {
+    for (; e < kPruneAfter; ++e) {
+      const __m256d pe = _mm256_broadcast_sd(patch + e);
+      const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
+      for (int k = 0; k < K; ++k) {
+        const __m256d d = _mm256_sub_pd(pe, _mm256_loadu_pd(groups + k * kGroupDoubles + e * kLanes));
+        acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
+      }
+    }
+    const __m256d scale = _mm256_set1_pd(0.04);
+    const __m256d limit = _mm256_set1_pd(bound);
+    int near = 0;
     for (int k = 0; k < K; ++k) {
-      Doubles c;
-      std::memcpy(&c, groups + (k * kPatchSize + e) * kLanes, sizeof c);
-      const Doubles d = pe - c;
-      acc[k] += (d * d) * w;
+      const __m256d partial = _mm256_sqrt_pd(_mm256_mul_pd(acc[k], scale));
+      near |= _mm256_movemask_pd(_mm256_cmp_pd(partial, limit, _CMP_LT_OQ));
+    }
+    if (near == 0) return false;
+  }
+  for (; e < kPatchSize; ++e) {
+    const __m256d pe = _mm256_broadcast_sd(patch + e);
+    const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
+    for (int k = 0; k < K; ++k) {
+      const __m256d d = _mm256_sub_pd(pe, _mm256_loadu_pd(groups + k * kGroupDoubles + e * kLanes));
+      acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
     }
   }
+  const __m256d scale = _mm256_set1_pd(0.04);
   for (int k = 0; k < K; ++k) {
-    for (int l = 0; l < kLanes; ++l) out[k * kLanes + l] = std::sqrt(acc[k][l] * 0.04);
+    _mm256_storeu_pd(out + k * kLanes, _mm256_sqrt_pd(_mm256_mul_pd(acc[k], scale)));
+  }
+  return true;
+}
+
+// The same sums one lane at a time, for machines without AVX2.
+bool groupDistancesPlain(const double* patch, const double* groups, int k, double* out) {
+  for (int g = 0; g < k; ++g) {
+    for (int l = 0; l < kLanes; ++l) {
+      double sum = 0.0;
+      for (int e = 0; e < kPatchSize; ++e) {
+        const double d = patch[e] - groups[g * kGroupDoubles + e * kLanes + l];
+        sum += (d * d) * kPatchWeights[e];
+      }
+      out[g * kLanes + l] = std::sqrt(sum * 0.04);
+    }
+  }
+  return true;
+}
+
+bool haveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+
+// Distances of K (1..4) groups; false when pruning dropped them all.
+bool groupDistances(int k, const double* patch, const double* groups, bool prune, double bound,
+                    double* out) {
+  if (!haveAvx2()) return groupDistancesPlain(patch, groups, k, out);
+  switch (k) {
+    case 1:
+      return groupDistancesAvx2<1>(patch, groups, prune, bound, out);
+    case 2:
+      return groupDistancesAvx2<2>(patch, groups, prune, bound, out);
+    case 3:
+      return groupDistancesAvx2<3>(patch, groups, prune, bound, out);
+    default:
+      return groupDistancesAvx2<4>(patch, groups, prune, bound, out);
   }
 }
 
@@ -81,36 +143,53 @@ float descend(const float* patch, const Codebook& codebook, int node, int* codew
   *codewordIndex = -1;
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
   double wide[kPatchSize];
-  for (int e = 0; e < kPatchSize; ++e) wide[e] = patch[e];
-  double dist[2 * kLanes];
+  bool finitePatch = true;
+  for (int e = 0; e < kPatchSize; ++e) {
+    wide[e] = patch[e];
+    finitePatch = finitePatch && std::isfinite(wide[e]);
+  }
+  double dist[4 * kLanes];
   for (;;) {
     const CodebookNode& n = codebook.nodes[node];
     if (n.type > 1) return -1.0f;
     double best = n.type == 0 ? kInternalBound : kLeafBound;
     int bestIndex = -1;
     const double* groups = codebook.packed.data() + n.packedOffset;
+    const int firstGroup = static_cast<int>(n.packedOffset / kGroupDoubles);
     const int groupCount = (n.count + kLanes - 1) / kLanes;
-    // Two groups at a time: the nine codewords of an internal node at once.
-    for (int g = 0; g < groupCount; g += 2, groups += 2 * kLanes * kPatchSize) {
-      const int k = groupCount - g < 2 ? groupCount - g : 2;
-      if (k == 2) {
-        groupDistances<2>(wide, groups, dist);
-      } else {
-        groupDistances<1>(wide, groups, dist);
-      }
-      const int base = g * kLanes;
-      const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
-      for (int l = 0; l < lanes; ++l) {
-        // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
-        if (!(dist[l] >= best)) {
-          best = dist[l];
-          bestIndex = base + l;
+    // Up to three groups at once (the nine codewords of an internal node), in
+    // pairs after the first pair once a best distance is known.
+    for (int g = 0; g < groupCount;) {
+      int k = groupCount - g;
+      if (g == 0 ? k > 3 : k > 2) k = 2;
+      // A NaN best is replaced by anything that follows: no pruning then.
+      bool prune = bestIndex >= 0 && finitePatch && !std::isnan(best);
+      for (int j = 0; j < k && prune; ++j) prune = codebook.finiteGroups[firstGroup + g + j] != 0;
+      if (groupDistances(k, wide, groups + static_cast<size_t>(g) * kGroupDoubles, prune, best,
+                         dist)) {
+        const int base = g * kLanes;
+        const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
+        for (int l = 0; l < lanes; ++l) {
+          // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
+          if (!(dist[l] >= best)) {
+            best = dist[l];
+            bestIndex = base + l;
+          }
         }
       }
+      g += k;
     }
     if (bestIndex < 0) return -1.0f;
     if (n.type == 0) {
       node = n.firstChild + bestIndex;
+      // Ask for the whole next node at once: its codewords are read in full
+      // and a leaf seldom sits in the cache, so overlapping the misses pays.
+      const CodebookNode& next = codebook.nodes[node];
+      if (next.type <= 1) {
+        const char* from = reinterpret_cast<const char*>(codebook.packed.data() + next.packedOffset);
+        const size_t bytes = static_cast<size_t>((next.count + kLanes - 1) / kLanes) * kGroupDoubles * sizeof(double);
+        for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
+      }
     } else {
       *codewordIndex = n.firstCodeword + bestIndex;
       return codebook.values[*codewordIndex];
