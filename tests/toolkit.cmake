@@ -5,8 +5,8 @@ nubo_test(toolkit_test
   SOURCES toolkit_test.cc
   LIBS glui_toolkit X11::X11)
 
-find_program(XVFB_RUN Xvfb)
-if(XVFB_RUN)
+find_program(XVFB Xvfb)
+if(XVFB)
   add_test(NAME toolkit_font_under_xvfb
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/with_xvfb.sh $<TARGET_FILE:toolkit_test>
             --gtest_filter=ToolkitFont.*)
@@ -17,7 +17,7 @@ endif()
 # text drawn at once leaves the rest of its window intact.
 add_executable(toolkit_demo toolkit_demo.cc)
 target_link_libraries(toolkit_demo PRIVATE glui_toolkit X11::X11)
-if(XVFB_RUN)
+if(XVFB)
   add_test(NAME toolkit_status_text_under_xvfb
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/with_xvfb.sh $<TARGET_FILE:toolkit_demo>
             --check-status)
