@@ -8,10 +8,12 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
+# zenity (else kdialog) shows the desktop program's file dialogs and message boxes.
 apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
   libdevil-dev libjpeg62-turbo-dev libpng-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
   freeglut3-dev libglu1-mesa-dev \
   libx11-dev libxtst-dev \
-  xvfb xauth xdotool x11-apps libgl1-mesa-dri
+  xvfb xauth xdotool x11-apps libgl1-mesa-dri \
+  zenity kdialog
