@@ -67,20 +67,21 @@ std::string displayName() {
   return "(DISPLAY is not set)";
 }
 
-// The first non-blank line of text, trimmed and shortened to one short line.
-std::string firstLine(const std::string& text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+// The last non-blank line of text (a program's own complaint comes after
+// the library warnings), trimmed and shortened to one short line.
+std::string lastLine(const std::string& text) {
+  size_t end = text.size();
+  while (end > 0) {
+    size_t start = text.rfind('\n', end - 1);
+    start = start == std::string::npos ? 0 : start + 1;
     std::string line = text.substr(start, end - start);
-    size_t first = line.find_first_not_of(" \t\r");
+    size_t first = line.find_first_not_of(" \t\r\n");
     if (first != std::string::npos) {
-      line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+      line = line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
       if (line.size() > kMaxQuotedBytes) line = line.substr(0, kMaxQuotedBytes) + "...";
       return line;
     }
-    start = end + 1;
+    end = start == 0 ? 0 : start - 1;
   }
   return "";
 }
@@ -89,7 +90,7 @@ std::string firstLine(const std::string& text) {
 std::string failureReason(const DialogProgram& program, const ProcessResult& result) {
   if (!result.started) return result.startError;
   if (cannotOpenDisplay(result)) return program.name + " cannot open the display " + displayName();
-  std::string detail = firstLine(result.standardError);
+  std::string detail = lastLine(result.standardError);
   std::string reason;
   if (result.exited) {
     reason = program.name + " failed with exit status " + std::to_string(result.exitStatus);

@@ -283,7 +283,9 @@ TEST_F(PlatformTest, HostileTitleAndFilterArriveIntact) {
 }
 
 TEST_F(PlatformTest, OtherFailuresNameTheReason) {
-  writeScript(bin_, "zenity", "echo 'something broke' >&2\nexit 255\n");
+  writeScript(bin_, "zenity",
+              "echo '(zenity:1): dconf-WARNING **: failed to commit changes' >&2\n"
+              "echo 'something broke' >&2\necho >&2\nexit 255\n");
   std::string path, error;
   EXPECT_EQ(chooseFileToOpen("Open", kAll, &path, &error), DialogResult::kFailed);
   EXPECT_EQ(error, "zenity failed with exit status 255: something broke");
