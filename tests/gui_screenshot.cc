@@ -1,0 +1,100 @@
+// nubo-screenshot: makes the README's picture of the desktop program. Starts
+// the program in a private Xvfb server on a photo, cleans it, zooms in on a
+// detail and writes the window as a PNG.
+// Usage: nubo-screenshot BUILD_DIR SOURCE_DIR PHOTO OUT.png
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/control_panel.h"
+#include "app/state.h"
+#include "engine/working_image.h"
+#include "imageio/image_io.h"
+#include "tests/x11_harness.h"
+#include "toolkit/glui.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+GLUI_Control* findControl(GLUI_Control* control, const std::string& name) {
+  if (control->name == name) return control;
+  for (const auto& child : control->children()) {
+    if (GLUI_Control* found = findControl(child.get(), name)) return found;
+  }
+  return nullptr;
+}
+
+bool white(const x11test::Rgb& c) { return c.r == 255 && c.g == 255 && c.b == 255; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: nubo-screenshot BUILD_DIR SOURCE_DIR PHOTO OUT.png\n");
+    return 2;
+  }
+  const std::string build = argv[1], source = argv[2], photo = argv[3], out = argv[4];
+  GLUI* panel = GLUI_Master.create_offscreen_glui(800, 600, GLUI_SUBWINDOW_RIGHT);
+  GLUI* bar = GLUI_Master.create_offscreen_glui(800, 600, GLUI_SUBWINDOW_BOTTOM);
+  nubo::addControlPanelContents(panel, bar);
+  panel->pack_controls();
+  GLUI_Control* clean = findControl(panel->get_main_panel(), "2. Clean       ");
+
+  x11test::XServer server;
+  if (!server.ok() || clean == nullptr) {
+    std::fprintf(stderr, "nubo-screenshot: no X server (install xvfb)\n");
+    return 1;
+  }
+  x11test::Process program = x11test::Process::start(
+      {build + "/nubo", photo}, {{"DISPLAY", server.name()}}, source, "", "");
+  const unsigned long window = server.findWindow("Nubo 1.3", milliseconds(20000));
+  if (window == 0) {
+    std::fprintf(stderr, "nubo-screenshot: the window did not open\n");
+    return 1;
+  }
+  const x11test::Rect frame = server.geometry(window);
+  // The overview's centre turns from white once the picture is shown.
+  const int overviewX = frame.x + 400, overviewY = frame.y + 300 - 208;
+  if (!x11test::waitUntil([&] { return !white(server.pixel(overviewX, overviewY)); },
+                          milliseconds(30000))) {
+    std::fprintf(stderr, "nubo-screenshot: the photo did not load\n");
+    return 1;
+  }
+  server.click(frame.x + 800 + clean->x_abs + clean->w / 2, frame.y + clean->y_abs + clean->h / 2);
+  const int outputX = frame.x + 582, outputY = frame.y + 390;
+  if (!x11test::waitUntil([&] { return !white(server.pixel(outputX, outputY)); },
+                          milliseconds(60000))) {
+    std::fprintf(stderr, "nubo-screenshot: cleaning did not finish\n");
+    return 1;
+  }
+  server.moveTo(frame.x + 400, frame.y + 300);
+  for (int k = 0; k < 5; ++k) server.key("a");
+  for (int k = 0; k < 2; ++k) server.key("s");
+  x11test::waitUntil([] { return false; }, milliseconds(1500));
+
+  const x11test::Shot shot = server.capture(frame);
+  std::vector<uint8_t> rgb(static_cast<size_t>(frame.w) * frame.h * 3);
+  for (int y = 0; y < frame.h; ++y) {  // bottom row first
+    for (int x = 0; x < frame.w; ++x) {
+      const x11test::Rgb p = shot.at(x, frame.h - 1 - y);
+      uint8_t* d = &rgb[(static_cast<size_t>(y) * frame.w + x) * 3];
+      d[0] = static_cast<uint8_t>(p.r);
+      d[1] = static_cast<uint8_t>(p.g);
+      d[2] = static_cast<uint8_t>(p.b);
+    }
+  }
+  // Every pixel through the picture saver; the white-interior rule of the
+  // display buffers does not matter here, the output buffer is overwritten.
+  nubo::WorkingImage picture;
+  if (!nubo::fillDisplayBuffers(rgb.data(), frame.w, frame.h, &picture)) return 1;
+  picture.outputDisplay = picture.inputDisplay;
+  const nubo::Status status =
+      nubo::savePicture(picture, out, nubo::ImageFormat::kPng, /*overwrite=*/true);
+  if (!status.ok()) {
+    std::fprintf(stderr, "nubo-screenshot: %s: %s\n", out.c_str(), status.message().c_str());
+    return 1;
+  }
+  return 0;
+}
