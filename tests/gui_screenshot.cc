@@ -27,6 +27,8 @@ GLUI_Control* findControl(GLUI_Control* control, const std::string& name) {
 }
 
 bool white(const x11test::Rgb& c) { return c.r == 255 && c.g == 255 && c.b == 255; }
+bool black(const x11test::Rgb& c) { return c.r == 0 && c.g == 0 && c.b == 0; }
+bool drawn(const x11test::Rgb& c) { return !white(c) && !black(c); }
 
 }  // namespace
 
@@ -43,7 +45,11 @@ int main(int argc, char** argv) {
   GLUI_Control* clean = findControl(panel->get_main_panel(), "2. Clean       ");
 
   x11test::XServer server;
-  if (!server.ok() || clean == nullptr) {
+  if (clean == nullptr) {
+    std::fprintf(stderr, "nubo-screenshot: no clean button in the panel\n");
+    return 1;
+  }
+  if (!server.ok()) {
     std::fprintf(stderr, "nubo-screenshot: no X server (install xvfb)\n");
     return 1;
   }
@@ -54,17 +60,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nubo-screenshot: the window did not open\n");
     return 1;
   }
-  const x11test::Rect frame = server.geometry(window);
+  x11test::Rect frame;
+  x11test::waitUntil(
+      [&] {
+        frame = server.geometry(window);
+        return frame.w > 800 && frame.h > 600;
+      },
+      milliseconds(10000));
   // The overview's centre turns from white once the picture is shown.
   const int overviewX = frame.x + 400, overviewY = frame.y + 300 - 208;
-  if (!x11test::waitUntil([&] { return !white(server.pixel(overviewX, overviewY)); },
+  if (!x11test::waitUntil([&] { return drawn(server.pixel(overviewX, overviewY)); },
                           milliseconds(30000))) {
     std::fprintf(stderr, "nubo-screenshot: the photo did not load\n");
     return 1;
   }
   server.click(frame.x + 800 + clean->x_abs + clean->w / 2, frame.y + clean->y_abs + clean->h / 2);
   const int outputX = frame.x + 582, outputY = frame.y + 390;
-  if (!x11test::waitUntil([&] { return !white(server.pixel(outputX, outputY)); },
+  if (!x11test::waitUntil([&] { return drawn(server.pixel(outputX, outputY)); },
                           milliseconds(60000))) {
     std::fprintf(stderr, "nubo-screenshot: cleaning did not finish\n");
     return 1;
@@ -74,6 +86,9 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 2; ++k) server.key("s");
   x11test::waitUntil([] { return false; }, milliseconds(1500));
 
+  // Without a window manager the window may start just off the screen's corner.
+  if (frame.x < 0) frame.w += frame.x, frame.x = 0;
+  if (frame.y < 0) frame.h += frame.y, frame.y = 0;
   const x11test::Shot shot = server.capture(frame);
   std::vector<uint8_t> rgb(static_cast<size_t>(frame.w) * frame.h * 3);
   for (int y = 0; y < frame.h; ++y) {  // bottom row first

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,17 +225,23 @@ Rect XServer::geometry(unsigned long window) {
 }
 
 Shot XServer::capture(const Rect& area) {
+  // Parts of the area off the screen (a window at -1, -1, say) stay black.
   Shot shot;
   shot.area = area;
-  XImage* image = XGetImage(dpy(display_), DefaultRootWindow(dpy(display_)), area.x, area.y,
-                            static_cast<unsigned>(area.w), static_cast<unsigned>(area.h),
-                            AllPlanes, ZPixmap);
+  shot.pixels.assign(static_cast<size_t>(std::max(area.w, 0)) * std::max(area.h, 0), Rgb());
+  Display* d = dpy(display_);
+  const int screenW = DisplayWidth(d, DefaultScreen(d));
+  const int screenH = DisplayHeight(d, DefaultScreen(d));
+  const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
+  const int x1 = std::min(area.x + area.w, screenW), y1 = std::min(area.y + area.h, screenH);
+  if (x1 <= x0 || y1 <= y0) return shot;
+  XImage* image = XGetImage(d, DefaultRootWindow(d), x0, y0, static_cast<unsigned>(x1 - x0),
+                            static_cast<unsigned>(y1 - y0), AllPlanes, ZPixmap);
   if (image == nullptr) return shot;
-  shot.pixels.resize(static_cast<size_t>(area.w) * area.h);
-  for (int y = 0; y < area.h; ++y) {
-    for (int x = 0; x < area.w; ++x) {
-      const unsigned long p = XGetPixel(image, x, y);
-      shot.pixels[static_cast<size_t>(y) * area.w + x] = {
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
+      const unsigned long p = XGetPixel(image, x - x0, y - y0);
+      shot.pixels[static_cast<size_t>(y - area.y) * area.w + (x - area.x)] = {
           static_cast<int>((p >> 16) & 0xff), static_cast<int>((p >> 8) & 0xff),
           static_cast<int>(p & 0xff)};
     }
