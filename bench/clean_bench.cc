@@ -1,6 +1,5 @@
 // clean-bench: megapixels per second of the ringing-removal pass on one
 // picture, for one thread and for every core (best of several runs).
-#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -8,6 +7,7 @@
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "imageio/image_io.h"
+#include "tools/cli_util.h"
 
 namespace {
 
@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
   app.add_option("input", input, "picture to clean")->required();
   app.add_option("--codebook", codebookPath, "codebook file")->capture_default_str();
   app.add_option("--repeats", repeats, "runs per setting (best is kept)")->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   nubo::Codebook codebook;
   nubo::Status s = nubo::loadCodebook(&codebook, codebookPath);

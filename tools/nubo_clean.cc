@@ -2,23 +2,42 @@
 // load, clean and save commands of the window do, without a window.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <map>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "datadir/data_dir.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
+#include "tools/cli_util.h"
 
 namespace {
 
+// The end of --help: the data search, examples and exit statuses (the man page
+// is made from --help, so this is its one source).
+constexpr const char* kHelpFooter =
+    "Data folder: the first that holds a codebook file \"data\" of: --data-dir DIR when\n"
+    "given (then the only one); data/ below the current folder; $NUBO_DATA_DIR; the\n"
+    "installed data, <folder of the program>/../share/nubo/data; the source tree's data/\n"
+    "for a program run from its build folder. Its file \"index\" maps JPEG qualities to\n"
+    "codebooks. Standard error names the folder when it is not the first.\n"
+    "\n"
+    "Examples:\n"
+    "  nubo-clean photo.jpg photo-clean.png\n"
+    "  nubo-clean --out-dir cleaned --format png holiday/*.jpg\n"
+    "  nubo-clean --codebook my.cb --smooth scan.bmp scan-clean.bmp\n"
+    "\n"
+    "Exit status:\n"
+    "  0 every picture was cleaned, 1 some picture or the codebook failed,\n"
+    "  2 wrong or missing arguments.\n";
+
 struct Options {
   std::string codebook;  // empty: choose by the input's JPEG quality
-  std::string dataDir = "data";
+  std::string dataDir;   // empty: searched (see kHelpFooter)
   bool smooth = false;
   bool keepUntouched = false;
   int threads = 0;
@@ -164,10 +183,10 @@ int main(int argc, char** argv) {
       "when the name holds no BMP extension).",
       "nubo-clean"};
   app.add_option("--codebook", options.codebook,
-                 "codebook file (default: chosen from data/index by the input's JPEG quality, "
-                 "else data/data)");
-  app.add_option("--data-dir", options.dataDir, "folder of the shipped codebooks")
-      ->capture_default_str();
+                 "codebook file (default: chosen from the data folder's index by the input's "
+                 "JPEG quality, else its file data)");
+  app.add_option("--data-dir", options.dataDir,
+                 "folder of the shipped codebooks (default: searched, see below)");
   app.add_flag("--smooth", options.smooth, "smooth the non-edge area");
   app.add_flag("--keep-untouched", options.keepUntouched,
                "keep the input bytes of pixels whose luminance is not changed");
@@ -180,22 +199,36 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"bmp", "png"}))
       ->capture_default_str();
   app.add_option("paths", options.paths, "INPUT OUTPUT, or INPUT... with --out-dir")->required();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+  app.footer(kHelpFooter);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
   }
 
   std::vector<std::pair<std::string, std::string>> jobs;
   if (options.outDir.empty()) {
     if (options.paths.size() != 2) {
-      std::fprintf(stderr, "nubo-clean: give INPUT and OUTPUT, or --out-dir DIR with inputs\n");
-      return 2;
+      return nubo::cli::usageError("nubo-clean",
+                                   "give INPUT and OUTPUT, or --out-dir DIR with inputs");
     }
     jobs.emplace_back(options.paths[0], options.paths[1]);
   } else {
     for (const std::string& input : options.paths) {
       jobs.emplace_back(input, derivedOutput(input, options.outDir, options.format));
+    }
+  }
+
+  if (options.codebook.empty()) {
+    const nubo::DataDirResult found =
+        nubo::findDataDir(nubo::gatherDataDirSources(options.dataDir), nubo::holdsCodebook);
+    if (found.dir.empty() && options.dataDir.empty()) {
+      std::fprintf(stderr, "nubo-clean: %s (set %s or use --data-dir)\n",
+                   nubo::describeFailedSearch(found).c_str(), nubo::kDataDirVariable);
+      return nubo::cli::kExitFailure;
+    }
+    if (!found.dir.empty()) options.dataDir = found.dir;
+    if (!found.firstChoice && !found.dir.empty()) {
+      std::fprintf(stderr, "nubo-clean: using the data folder %s\n", found.dir.c_str());
     }
   }
 
@@ -209,5 +242,5 @@ int main(int argc, char** argv) {
       ++failures;
     }
   }
-  return failures == 0 ? 0 : 1;
+  return failures == 0 ? nubo::cli::kExitOk : nubo::cli::kExitFailure;
 }

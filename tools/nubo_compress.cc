@@ -1,12 +1,12 @@
 // nubo-compress: JPEG-compresses a picture at a given quality with libjpeg,
 // the way the evaluation and the trainer make their test pairs. --tile repeats
 // the picture in a grid, to make large inputs for benchmarks.
-#include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "engine/file_util.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
+#include "tools/cli_util.h"
 
 int main(int argc, char** argv) {
   std::string input, output;
@@ -19,7 +19,10 @@ int main(int argc, char** argv) {
   app.add_option("-q,--quality", quality, "JPEG quality 1..100")->check(CLI::Range(1, 100))->capture_default_str();
   app.add_option("--tile", tile, "repeat the picture tile x tile times")->check(CLI::Range(1, 16))->capture_default_str();
   app.add_flag("-f,--force", force, "overwrite an existing output");
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   nubo::DecodedImage picture;
   nubo::Status s = nubo::decodeImageFile(input, &picture);

@@ -3,13 +3,13 @@
 // shifted edges) and each companion is its codeword's own centre value, so a
 // matching patch is pulled towards a clean edge. The trained codebooks replace
 // it for real use.
-#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
 
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
+#include "tools/cli_util.h"
 
 namespace {
 
@@ -42,7 +42,10 @@ int main(int argc, char** argv) {
   app.add_option("--out", out, "output file")->capture_default_str();
   app.add_option("--leaf-size", leafSize, "codewords per leaf")->check(CLI::Range(1, 64))->capture_default_str();
   app.add_option("--softness", softness, "edge softness in pixels")->check(CLI::Range(0.05, 5.0))->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   nubo::CodebookTree root;
   root.type = 0;

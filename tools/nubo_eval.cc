@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -29,6 +28,7 @@
 #include "engine/status.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
+#include "tools/cli_util.h"
 
 extern char** environ;
 
@@ -374,7 +374,8 @@ std::string ownFolder() {
 int run(int argc, char** argv) {
   CLI::App app{
       "Compresses lossless originals with libjpeg, cleans them with nubo-clean and prints the "
-      "luminance PSNR of the decoded and the cleaned pictures as Markdown tables."};
+      "luminance PSNR of the decoded and the cleaned pictures as Markdown tables.",
+      "nubo-eval"};
   std::vector<std::string> inputs;
   std::vector<int> qualities = {10, 20, 30, 40};
   std::string protocolName = "both";
@@ -412,7 +413,10 @@ int run(int argc, char** argv) {
                  "folder for the JPEG and cleaned files (default: a new temporary folder)");
   app.add_flag("--keep", settings.keepFiles, "keep the JPEG, cleaned and log files");
   app.add_flag("--per-picture", perPicture, "also print one row per picture");
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   std::istringstream words(cleanerArgs);
   for (std::string word; words >> word;) settings.cleanerArgs.push_back(word);

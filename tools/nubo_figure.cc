@@ -1,9 +1,9 @@
 // nubo-figure: puts the same magnified crop of several pictures side by side
 // in one PNG (for before/after illustrations).
-#include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "imageio/image_io.h"
+#include "tools/cli_util.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> inputs;
@@ -19,7 +19,10 @@ int main(int argc, char** argv) {
       ->required();
   app.add_option("--zoom", zoom, "magnification")->check(CLI::Range(1, 16))->capture_default_str();
   app.add_option("--gap", gap, "white pixels between crops")->check(CLI::Range(0, 100));
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   const int cx = crop[0], cy = crop[1], cw = crop[2], ch = crop[3];
   const int n = static_cast<int>(inputs.size());

@@ -1,6 +1,5 @@
 // nubo-train: trains a ringing codebook from photographs, or scores a codebook
 // on photographs compressed at given JPEG qualities.
-#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include "engine/codebook.h"
 #include "imageio/image_io.h"
+#include "tools/cli_util.h"
 #include "train/trainer.h"
 
 namespace {
@@ -135,7 +135,8 @@ int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::s
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Trains a ringing codebook from photographs (or scores one with --evaluate)."};
+  CLI::App app{"Trains a ringing codebook from photographs (or scores one with --evaluate).",
+               "nubo-train"};
   std::vector<std::string> inputs;
   nubo::train::TrainOptions options;
   std::string out;
@@ -184,7 +185,10 @@ int main(int argc, char** argv) {
   app.add_flag("--per-picture", perPicture, "Print the gain of every scored picture");
   app.add_flag("--abstain", abstain,
                "Write the smallest codebook that never changes a pixel, then stop");
-  CLI11_PARSE(app, argc, argv);
+  nubo::cli::setUp(&app);
+  if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
+    return exitStatus;
+  }
 
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   options.tree.threads = threads;
