@@ -10,6 +10,7 @@
 
 #include "app/state.h"
 #include "app/status_line.h"
+#include "datadir/data_dir.h"
 #include "engine/ringing.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
@@ -24,10 +25,7 @@ namespace {
 // chooses it by default.
 std::string pictureCodebookPath;
 
-std::string dataDirectory() {
-  const std::string home = homeDirectory;
-  return home.empty() ? std::string("data") : home + "/data";
-}
+const std::string& dataDirectory() { return dataFolder; }
 
 void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
 
@@ -124,7 +122,23 @@ void chooseCodebook() {
 
 }  // namespace
 
+static void findDataFolder() {
+  DataDirSources sources = gatherDataDirSources("");
+  const std::string home = homeDirectory;
+  sources.startDataDir = home.empty() ? std::string("data") : home + "/data";
+  const DataDirResult found = findDataDir(sources, holdsCodebook);
+  if (found.dir.empty()) {
+    dataFolder = sources.startDataDir;
+    std::fprintf(stderr, "nubo: %s (set %s to a data folder)\n",
+                 describeFailedSearch(found).c_str(), kDataDirVariable);
+    return;
+  }
+  dataFolder = found.dir;
+  if (!found.firstChoice) std::fprintf(stderr, "nubo: data folder %s\n", dataFolder.c_str());
+}
+
 void initCodebook() {
+  findDataFolder();
   const std::string path = dataDirectory() + "/" + kDefaultCodebookName;
   showStatus("Building TSVQ......");
   const Status status = loadCodebook(&codebook, path);

@@ -20,7 +20,9 @@ void removeRinging();
 // reason. Does nothing without a picture.
 void saveOutput();
 
-// Loads the start-up codebook data/data below the current folder.
+// Finds the data folder (data/ below the start-up folder first, then
+// $NUBO_DATA_DIR, the installation's share folder and the source tree) and
+// loads its quality-independent codebook.
 void initCodebook();
 
 }  // namespace nubo

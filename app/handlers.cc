@@ -89,9 +89,10 @@ void onMotion(int x, int y) {
 
 void loadLogo() {
   DecodedImage logo;
-  const Status status = decodeImageFile("./data/logo.bmp", &logo);
+  const Status status = decodeImageFile(dataFolder + "/logo.bmp", &logo);
   if (!status.ok()) {
-    std::fprintf(stderr, "nubo: no logo (data/logo.bmp: %s)\n", status.message().c_str());
+    std::fprintf(stderr, "nubo: no logo (%s/logo.bmp: %s)\n", dataFolder.c_str(),
+                 status.message().c_str());
     return;
   }
   const int pw = paddedSize(logo.width);

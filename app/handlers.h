@@ -12,8 +12,8 @@ void onSpecialKey(int key, int x, int y);
 void onMouse(int button, int state, int x, int y);
 void onMotion(int x, int y);
 
-// Reads data/logo.bmp below the current folder into logoTexture; without a
-// readable logo the corner stays white.
+// Reads logo.bmp of the data folder into logoTexture; without a readable logo
+// the corner stays white.
 void loadLogo();
 
 }  // namespace nubo

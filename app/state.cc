@@ -20,6 +20,7 @@ char homeDirectory[kPathBytes];
 int mainWindow = 0;
 Codebook codebook;
 std::string codebookPath;
+std::string dataFolder = "data";
 
 GLUI* controlPanel = nullptr;
 GLUI* statusBar = nullptr;

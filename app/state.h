@@ -38,6 +38,9 @@ extern char homeDirectory[kPathBytes];  // current folder at start-up
 extern int mainWindow;                  // GLUT id of the main window
 extern Codebook codebook;               // loaded at start-up from data/data
 extern std::string codebookPath;        // where codebook came from ("" when none loaded)
+// Folder of the codebooks and the logo: data/ below homeDirectory, or where
+// the search for an installed or source-tree data folder found them.
+extern std::string dataFolder;
 
 // Navigation: zoom, pan, drag state and mouse buttons.
 extern NavigationState view;

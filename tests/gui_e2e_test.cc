@@ -141,7 +141,9 @@ class Gui : public ::testing::Test {
 
   void answer(const std::string& line) { std::ofstream(answers_, std::ios::app) << line << "\n"; }
 
-  void startProgram(const std::vector<std::string>& extraArgs = {}, bool holdBoxes = false) {
+  void startProgram(const std::vector<std::string>& extraArgs = {}, bool holdBoxes = false,
+                    const std::string& folder = "",
+                    const std::map<std::string, std::string>& extraEnv = {}) {
     std::vector<std::string> argv = {kBinary + "/nubo"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     std::map<std::string, std::string> env = {
@@ -150,7 +152,9 @@ class Gui : public ::testing::Test {
         {"FAKE_ZENITY_LOG", log_},
         {"FAKE_ZENITY_ANSWERS", answers_}};
     if (holdBoxes) env["FAKE_ZENITY_HOLD"] = "1";
-    program_ = x11test::Process::start(argv, env, work_, work_ + "/stdout", work_ + "/stderr");
+    for (const auto& [key, value] : extraEnv) env[key] = value;
+    program_ = x11test::Process::start(argv, env, folder.empty() ? work_ : folder,
+                                       work_ + "/stdout", work_ + "/stderr");
     window_ = server_.findWindow("Nubo 1.3", milliseconds(20000));
     ASSERT_NE(window_, 0u) << readFile(work_ + "/stderr");
     // The window grows by the panel and the status bar right after it opens.
@@ -427,6 +431,20 @@ TEST_F(Gui, HelpBoxesDoNotBlockTheWindow) {
 TEST_F(Gui, APictureNamedOnTheCommandLineIsLoadedAtStartUp) {
   startProgram({kSource + "/data/samples/astronaut-q20.jpg"});
   EXPECT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+}
+
+TEST_F(Gui, FromAnotherFolderTheDataFolderIsFoundAndNamed) {
+  const std::string elsewhere = work_ + "/elsewhere";
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  startProgram({}, false, elsewhere, {{"NUBO_DATA_DIR", kSource + "/data"}});
+  EXPECT_NE(readFile(work_ + "/stderr").find("nubo: data folder " + kSource + "/data"),
+            std::string::npos)
+      << readFile(work_ + "/stderr");
+  // The logo comes from there too.
+  const x11test::Shot logo = server_.capture({area_.x + 20, area_.y + 10, 130, 90});
+  int coloured = 0;
+  for (const Rgb& p : logo.pixels) coloured += !near(p, {255, 255, 255}, 10);
+  EXPECT_GT(coloured, 200) << "no logo";
 }
 
 }  // namespace
