@@ -1,0 +1,143 @@
+// Training samples from JPEG-compressed photographs, loaded as the cleaner loads them.
+#include "train/samples.h"
+
+#include <mutex>
+#include <utility>
+
+#include "engine/colour.h"
+#include "engine/preprocess.h"
+#include "engine/ringing.h"
+#include "engine/search.h"
+#include "jpegutil/jpeg_util.h"
+#include "train/train_common.h"
+
+namespace nubo {
+namespace train {
+
+using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpers
+
+namespace {
+
+// DevIL keeps global state: one decode at a time.
+std::mutex& devilMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+void SampleSet::append(const SampleSet& other) {
+  patches.insert(patches.end(), other.patches.begin(), other.patches.end());
+  samples.insert(samples.end(), other.samples.begin(), other.samples.end());
+  heldOut.insert(heldOut.end(), other.heldOut.begin(), other.heldOut.end());
+  moveLoss.insert(moveLoss.end(), other.moveLoss.begin(), other.moveLoss.end());
+}
+
+void symmetryVariant(const float* in, int k, float* out) {
+  for (int a = 0; a < 5; ++a) {
+    for (int b = 0; b < 5; ++b) {
+      int r = a, c = b;
+      if (k & 4) std::swap(r, c);  // transpose
+      if (k & 1) c = 4 - c;        // mirror left-right
+      if (k & 2) r = 4 - r;        // mirror top-bottom
+      out[5 * a + b] = in[5 * r + c];
+    }
+  }
+}
+
+std::vector<float> lumaOf(const DecodedImage& picture) {
+  std::vector<float> y(static_cast<size_t>(picture.width) * picture.height);
+  for (int i = 0; i < picture.height; ++i) {
+    const uint8_t* row =
+        picture.rgb.data() + static_cast<size_t>(picture.height - 1 - i) * picture.width * 3;
+    for (int j = 0; j < picture.width; ++j) {
+      float yiq[3];
+      rgbToYiq(yiq, row[3 * j], row[3 * j + 1], row[3 * j + 2]);
+      y[static_cast<size_t>(i) * picture.width + j] = yiq[0];
+    }
+  }
+  return y;
+}
+
+Status compressAndLoad(const DecodedImage& picture, int quality, WorkingImage* image) {
+  std::vector<uint8_t> jpeg;
+  Status status = compressJpeg(picture.rgb.data(), picture.width, picture.height, quality,
+                               /*topRowFirst=*/false, &jpeg);
+  if (!status.ok()) return status;
+  DecodedImage decoded;
+  {
+    std::lock_guard<std::mutex> lock(devilMutex());
+    status = decodeImage(jpeg.data(), jpeg.size(), &decoded);
+  }
+  if (!status.ok()) return status;
+  if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
+    return Status(StatusCode::kTooLarge, "cannot allocate the working buffers");
+  }
+  preprocessImage(image, nullptr);
+  return Status::Ok();
+}
+
+size_t countCandidates(const WorkingImage& image) {
+  size_t n = 0;
+  for (int i = 2; i <= image.imageHeight - 3; ++i) {
+    const int32_t* row = image.edgeBlockMap.data() + static_cast<size_t>(i) * image.imageWidth;
+    for (int j = 2; j <= image.imageWidth - 3; ++j) n += row[j] != 0;
+  }
+  return n;
+}
+
+void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
+                    uint64_t seed, bool heldOut, SampleSet* out) {
+  Rng rng(seed);
+  const int w = image.imageWidth;
+  for (int i = 2; i <= image.imageHeight - 3; ++i) {
+    for (int j = 2; j <= w - 3; ++j) {
+      const size_t at = static_cast<size_t>(i) * w + j;
+      if (image.edgeBlockMap[at] == 0) continue;
+      if (keep < 1.0 && rng.uniform() >= keep) continue;
+      float patch[kPatchSize];
+      gatherPatch(image, i, j, patch);
+      const float m = static_cast<float>(patchMean(patch));
+      const float s = static_cast<float>(patchStdDev(m, patch));
+      if (s == 0.0f) continue;  // the engine keeps flat windows untouched
+      normalisePatch(patch, m, s);
+      PixelSample sample;
+      sample.y = image.inputYiq[at * 3];
+      sample.m = m;
+      sample.s = s;
+      const float iq[2] = {image.inputYiq[at * 3 + 1], image.inputYiq[at * 3 + 2]};
+      sample.target = origY[at];
+      sample.keepDiff = static_cast<float>(displayedLuma(sample.y, iq[0], iq[1]) - origY[at]);
+      // A prediction lands at an arbitrary point between two levels; a random
+      // move of up to +-kMoveRange shows the loss such a point suffers.
+      constexpr double kMoveRange = 0.03;
+      const float moved = static_cast<float>(sample.y + (rng.uniform() * 2.0 - 1.0) * kMoveRange);
+      out->moveLoss.push_back(static_cast<float>(moved - displayedLuma(moved, iq[0], iq[1])));
+      out->samples.push_back(sample);
+      out->heldOut.push_back(heldOut ? 1 : 0);
+      for (int k = 0; k < out->variants; ++k) {
+        float variant[kPatchSize];
+        symmetryVariant(patch, k, variant);
+        out->patches.insert(out->patches.end(), variant, variant + kPatchSize);
+      }
+    }
+  }
+}
+
+double displayedLuma(float y, float i, float q) {
+  uint8_t rgb[3];
+  yiqToRgb(rgb, y, i, q);
+  return (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]) / 255.0;
+}
+
+double shiftTargets(SampleSet* set) {
+  if (set->moveLoss.empty()) return 0.0;
+  double sum = 0.0;
+  for (float loss : set->moveLoss) sum += loss;
+  const double shift = sum / static_cast<double>(set->moveLoss.size());
+  for (PixelSample& s : set->samples) s.target = static_cast<float>(s.target + shift);
+  return shift * 255.0;
+}
+
+}  // namespace train
+}  // namespace nubo

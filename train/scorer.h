@@ -1,0 +1,26 @@
+// Scoring: a picture compressed with libjpeg, cleaned by the engine's real pass
+// and compared with the original by luminance PSNR.
+#ifndef NUBO_TRAIN_SCORER_H_
+#define NUBO_TRAIN_SCORER_H_
+
+#include "engine/codebook.h"
+#include "engine/status.h"
+#include "imageio/image_io.h"
+
+namespace nubo {
+namespace train {
+
+// Luminance PSNR (BT.601 Y on 8-bit RGB) of the decoded and the cleaned picture.
+struct PictureScore {
+  double decodedPsnr = 0;
+  double cleanedPsnr = 0;
+};
+
+// Compresses picture at quality, cleans it with codebook and scores both results.
+Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook, int threads,
+                    PictureScore* score);
+
+}  // namespace train
+}  // namespace nubo
+
+#endif  // NUBO_TRAIN_SCORER_H_

@@ -1,0 +1,335 @@
+// Hierarchical weighted k-means, the engine-exact partition and pruning.
+#include "train/tree_builder.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <mutex>
+
+#include "engine/search.h"
+
+namespace nubo {
+namespace train {
+
+using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpers
+
+namespace {
+
+using Patch = std::array<float, kPatchSize>;
+
+// Weighted squared distances from x to K centroids stored transposed
+// (element-major, kp lanes per element); returns the nearest (lowest index on ties).
+__attribute__((target_clones("avx2", "default"))) int nearestCentroid(
+    const float* x, const std::vector<float>& transposed, int k, int kp, float* distance) {
+  float acc[256];
+  std::fill(acc, acc + kp, 0.0f);
+  for (int e = 0; e < kPatchSize; ++e) {
+    const float xe = x[e];
+    const float we = static_cast<float>(kPatchWeights[e]);
+    const float* c = transposed.data() + static_cast<size_t>(e) * kp;
+    for (int l = 0; l < kp; ++l) {
+      const float d = xe - c[l];
+      acc[l] += we * (d * d);
+    }
+  }
+  int best = 0;
+  for (int l = 1; l < k; ++l) {
+    if (acc[l] < acc[best]) best = l;
+  }
+  *distance = acc[best];
+  return best;
+}
+
+std::vector<float> transpose(const std::vector<Patch>& centroids, int* kp) {
+  const int k = static_cast<int>(centroids.size());
+  *kp = (k + 7) / 8 * 8;
+  std::vector<float> t(static_cast<size_t>(kPatchSize) * *kp, 0.0f);
+  for (int c = 0; c < k; ++c) {
+    for (int e = 0; e < kPatchSize; ++e) t[static_cast<size_t>(e) * *kp + c] = centroids[c][e];
+  }
+  return t;
+}
+
+__attribute__((target_clones("avx2", "default"))) float weightedDistance(const float* a,
+                                                                         const float* b) {
+  float sum = 0.0f;
+  for (int e = 0; e < kPatchSize; ++e) {
+    const float d = a[e] - b[e];
+    sum += static_cast<float>(kPatchWeights[e]) * (d * d);
+  }
+  return sum;
+}
+
+Patch patchAt(const SampleSet& set, uint32_t p) {
+  Patch out;
+  std::copy(set.patch(p), set.patch(p) + kPatchSize, out.begin());
+  return out;
+}
+
+// k-means with k centroids over the members (patch indices), k-means++ start.
+// The centroid under a weighted squared distance is the plain mean.
+std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& members, int k,
+                          uint64_t seed, size_t fitLimit, const TreeOptions& options) {
+  Rng rng(seed);
+  std::vector<uint32_t> fit = members;
+  if (fit.size() > fitLimit) {
+    for (size_t i = 0; i < fitLimit; ++i) {
+      std::swap(fit[i], fit[i + rng.below(fit.size() - i)]);
+    }
+    fit.resize(fitLimit);
+    std::sort(fit.begin(), fit.end());  // memory order for the passes below
+  }
+  std::vector<Patch> centroids;
+  if (fit.empty()) return centroids;
+  if (fit.size() <= static_cast<size_t>(k)) {
+    for (uint32_t p : fit) centroids.push_back(patchAt(set, p));
+    while (centroids.size() < static_cast<size_t>(k)) centroids.push_back(centroids[0]);
+    return centroids;
+  }
+
+  // k-means++: each next centre drawn with probability proportional to D^2.
+  centroids.push_back(patchAt(set, fit[rng.below(fit.size())]));
+  std::vector<double> d2(fit.size());
+  for (size_t i = 0; i < fit.size(); ++i)
+    d2[i] = weightedDistance(set.patch(fit[i]), centroids[0].data());
+  while (centroids.size() < static_cast<size_t>(k)) {
+    double total = 0.0;
+    for (double v : d2) total += v;
+    size_t pick = 0;
+    if (total > 0.0) {
+      double target = rng.uniform() * total;
+      for (pick = 0; pick + 1 < fit.size(); ++pick) {
+        target -= d2[pick];
+        if (target < 0.0) break;
+      }
+    } else {
+      pick = rng.below(fit.size());
+    }
+    centroids.push_back(patchAt(set, fit[pick]));
+    const float* c = centroids.back().data();
+    for (size_t i = 0; i < fit.size(); ++i) {
+      d2[i] = std::min<double>(d2[i], weightedDistance(set.patch(fit[i]), c));
+    }
+  }
+
+  // Lloyd iterations; per-chunk sums reduced in chunk order (deterministic).
+  std::vector<int> label(fit.size(), -1);
+  const size_t chunks = (fit.size() + kChunk - 1) / kChunk;
+  std::vector<std::vector<double>> sums(chunks);
+  std::vector<std::vector<size_t>> counts(chunks);
+  std::vector<size_t> changed(chunks);
+  for (int iteration = 0; iteration < options.iterations; ++iteration) {
+    int kp = 0;
+    const std::vector<float> t = transpose(centroids, &kp);
+    parallelFor(options.threads, chunks, [&](size_t c) {
+      std::vector<double>& sum = sums[c];
+      std::vector<size_t>& count = counts[c];
+      sum.assign(static_cast<size_t>(k) * kPatchSize, 0.0);
+      count.assign(k, 0);
+      changed[c] = 0;
+      const size_t end = std::min(fit.size(), (c + 1) * kChunk);
+      for (size_t i = c * kChunk; i < end; ++i) {
+        const float* x = set.patch(fit[i]);
+        float distance = 0.0f;
+        const int best = nearestCentroid(x, t, k, kp, &distance);
+        if (best != label[i]) ++changed[c];
+        label[i] = best;
+        ++count[best];
+        double* s = sum.data() + static_cast<size_t>(best) * kPatchSize;
+        for (int e = 0; e < kPatchSize; ++e) s[e] += x[e];
+      }
+    });
+    size_t moved = 0;
+    std::vector<double> total(static_cast<size_t>(k) * kPatchSize, 0.0);
+    std::vector<size_t> n(k, 0);
+    for (size_t c = 0; c < chunks; ++c) {
+      moved += changed[c];
+      for (size_t e = 0; e < total.size(); ++e) total[e] += sums[c][e];
+      for (int j = 0; j < k; ++j) n[j] += counts[c][j];
+    }
+    for (int j = 0; j < k; ++j) {
+      if (n[j] == 0) {
+        centroids[j] = patchAt(set, fit[rng.below(fit.size())]);  // restart an empty cluster
+        continue;
+      }
+      for (int e = 0; e < kPatchSize; ++e) {
+        centroids[j][e] = static_cast<float>(total[static_cast<size_t>(j) * kPatchSize + e] /
+                                             static_cast<double>(n[j]));
+      }
+    }
+    if (moved * 1000 <= fit.size()) break;  // fewer than 0.1% moved: converged
+  }
+  return centroids;
+}
+
+// Splits members among the nearest of the centroids (stable order).
+std::vector<std::vector<uint32_t>> partition(const SampleSet& set,
+                                             const std::vector<uint32_t>& members,
+                                             const std::vector<Patch>& centroids, int threads) {
+  const int k = static_cast<int>(centroids.size());
+  int kp = 0;
+  const std::vector<float> t = transpose(centroids, &kp);
+  std::vector<uint8_t> label(members.size());
+  const size_t chunks = (members.size() + kChunk - 1) / kChunk;
+  parallelFor(threads, chunks, [&](size_t c) {
+    const size_t end = std::min(members.size(), (c + 1) * kChunk);
+    for (size_t i = c * kChunk; i < end; ++i) {
+      float distance = 0.0f;
+      label[i] = static_cast<uint8_t>(nearestCentroid(set.patch(members[i]), t, k, kp, &distance));
+    }
+  });
+  std::vector<std::vector<uint32_t>> parts(k);
+  for (size_t i = 0; i < members.size(); ++i) parts[label[i]].push_back(members[i]);
+  return parts;
+}
+
+struct TreeBuilder {
+  const SampleSet& set;
+  const TreeOptions& options;
+  const ProgressFn& progress;
+  size_t nodesDone = 0;
+  size_t nodesTotal = 0;
+
+  void build(std::vector<uint32_t> members, int levels, uint64_t nodeId, const Patch& centre,
+             CodebookTree* node) {
+    const uint64_t seed = mixSeed(options.seed, nodeId);
+    if (levels <= 1) {
+      node->type = 1;
+      const int k =
+          static_cast<int>(std::max<size_t>(1, std::min<size_t>(options.leafSize, members.size())));
+      std::vector<Patch> centroids = kMeans(set, members, k, seed, options.leafFitLimit, options);
+      if (centroids.empty()) centroids.push_back(centre);  // no patch reached this leaf
+      for (const Patch& c : centroids) {
+        node->patches.push_back(c);
+        node->values.push_back(kAbstainValue);
+      }
+    } else {
+      node->type = 0;
+      std::vector<Patch> centroids =
+          kMeans(set, members, kBranching, seed, options.fitLimit, options);
+      while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
+      std::vector<std::vector<uint32_t>> parts =
+          partition(set, members, centroids, options.threads);
+      members.clear();
+      members.shrink_to_fit();
+      node->patches.assign(centroids.begin(), centroids.end());
+      node->values.assign(kBranching, 0.0f);  // internal values are never read
+      node->children.resize(kBranching);
+      ++nodesDone;
+      report(progress, "tree", nodesDone, nodesTotal);
+      for (int c = 0; c < kBranching; ++c) {
+        build(std::move(parts[c]), levels - 1, nodeId * kBranching + c + 1, centroids[c],
+              &node->children[c]);
+      }
+      return;
+    }
+    ++nodesDone;
+    report(progress, "tree", nodesDone, nodesTotal);
+  }
+};
+
+}  // namespace
+
+CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
+                       const ProgressFn& progress) {
+  TreeBuilder builder{set, options, progress};
+  size_t levelNodes = 1;
+  for (int level = 0; level < options.depth; ++level) {
+    builder.nodesTotal += levelNodes;
+    levelNodes *= kBranching;
+  }
+  std::vector<uint32_t> members(set.patchCount());
+  for (size_t p = 0; p < members.size(); ++p) members[p] = static_cast<uint32_t>(p);
+  Patch centre{};
+  centre.fill(0.5f);
+  CodebookTree tree;
+  builder.build(std::move(members), std::max(2, options.depth), 0, centre, &tree);
+  return tree;
+}
+
+std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& set, int threads,
+                                   const ProgressFn& progress) {
+  const size_t n = set.patchCount();
+  std::vector<int32_t> assignment(n, -1);
+  const size_t chunks = (n + kChunk - 1) / kChunk;
+  std::atomic<size_t> done{0};
+  std::mutex reportMutex;
+  parallelFor(threads, chunks, [&](size_t c) {
+    const size_t end = std::min(n, (c + 1) * kChunk);
+    for (size_t p = c * kChunk; p < end; ++p) {
+      int index = -1;
+      searchCodebookIndex(set.patch(p), codebook, &index);
+      assignment[p] = index;
+    }
+    const size_t finished = done.fetch_add(1) + 1;
+    std::lock_guard<std::mutex> lock(reportMutex);
+    report(progress, "assign", finished, chunks);
+  });
+  return assignment;
+}
+
+std::vector<std::pair<CodebookTree*, int>> codewordSlots(const Codebook& codebook,
+                                                         CodebookTree* tree) {
+  std::vector<std::pair<CodebookTree*, int>> slots(codebook.codewords.size(), {nullptr, -1});
+  std::vector<std::pair<int, CodebookTree*>> stack{{0, tree}};
+  while (!stack.empty()) {
+    const auto [index, node] = stack.back();
+    stack.pop_back();
+    const CodebookNode& n = codebook.nodes[index];
+    if (n.type == 1) {
+      for (int k = 0; k < n.count; ++k) slots[n.firstCodeword + k] = {node, k};
+    } else if (n.type == 0) {
+      for (int c = 0; c < n.count && c < static_cast<int>(node->children.size()); ++c) {
+        stack.push_back({n.firstChild + c, &node->children[c]});
+      }
+    }
+  }
+  return slots;
+}
+
+namespace {
+
+// Whether node is a leaf holding a single abstaining codeword after pruning.
+bool pruneNode(CodebookTree* node, bool isRoot, size_t* removed) {
+  if (node->type == 1) {
+    const bool silent = std::all_of(node->values.begin(), node->values.end(),
+                                    [](float v) { return v == kAbstainValue; });
+    if (silent && node->patches.size() > 1) {
+      *removed += node->patches.size() - 1;
+      node->patches.resize(1);
+      node->values.resize(1);
+    }
+    return silent;
+  }
+  bool allSilent = true;
+  for (CodebookTree& child : node->children) {
+    allSilent = pruneNode(&child, false, removed) && allSilent;
+  }
+  if (!allSilent || isRoot) return false;
+  // Every patch reaching this node ends abstaining: one leaf codeword does the same.
+  *removed += node->patches.size();  // the 9 internal codewords, and 9 leaf ones less 1
+  *removed += node->children.size() - 1;
+  node->type = 1;
+  node->patches.resize(1);
+  node->values.assign(1, kAbstainValue);
+  node->children.clear();
+  return true;
+}
+
+}  // namespace
+
+size_t pruneAbstaining(CodebookTree* tree) {
+  size_t removed = 0;
+  pruneNode(tree, true, &removed);
+  return removed;
+}
+
+Status toCodebook(const CodebookTree& tree, Codebook* codebook) {
+  std::vector<uint8_t> bytes;
+  Status status = serializeCodebook(tree, &bytes);
+  if (!status.ok()) return status;
+  return parseCodebook(bytes.data(), bytes.size(), codebook);
+}
+
+}  // namespace train
+}  // namespace nubo
