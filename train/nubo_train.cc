@@ -102,13 +102,14 @@ Status loadPictures(const std::vector<std::string>& files, std::vector<DecodedIm
   return Status::Ok();
 }
 
-// Scores codebook on every picture at every quality and prints the gains.
+// Scores codebook on every picture at every quality and prints the gains of
+// the cleaner's default mode and of its keepUntouched mode.
 int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::string>& names,
              const std::vector<int>& qualities, const nubo::Codebook& codebook, int threads,
              bool perPicture) {
-  std::printf("quality  pictures  decoded_dB  gain_dB  worst_gain_dB\n");
+  std::printf("quality  pictures  decoded_dB  gain_dB  worst_gain_dB  keep_gain_dB  keep_worst_dB\n");
   for (int quality : qualities) {
-    double decoded = 0.0, gain = 0.0, worst = 1e9;
+    double decoded = 0.0, gain = 0.0, worst = 1e9, keepGain = 0.0, keepWorst = 1e9;
     for (size_t k = 0; k < pictures.size(); ++k) {
       nubo::train::PictureScore score;
       Status status = nubo::train::scorePicture(pictures[k], quality, codebook, threads, &score);
@@ -117,16 +118,20 @@ int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::s
         return 1;
       }
       const double g = score.cleanedPsnr - score.decodedPsnr;
+      const double kg = score.keptPsnr - score.decodedPsnr;
       if (perPicture) {
-        std::printf("  q%d %s %.3f %+.4f\n", quality, names[k].c_str(), score.decodedPsnr, g);
+        std::printf("  q%d %s %.3f %+.4f %+.4f\n", quality, names[k].c_str(), score.decodedPsnr, g,
+                    kg);
       }
       decoded += score.decodedPsnr;
       gain += g;
       worst = std::min(worst, g);
+      keepGain += kg;
+      keepWorst = std::min(keepWorst, kg);
     }
     const double n = static_cast<double>(pictures.size());
-    std::printf("%7d  %8zu  %10.3f  %+7.4f  %+13.4f\n", quality, pictures.size(), decoded / n,
-                gain / n, worst);
+    std::printf("%7d  %8zu  %10.3f  %+7.4f  %+13.4f  %+12.4f  %+13.4f\n", quality, pictures.size(),
+                decoded / n, gain / n, worst, keepGain / n, keepWorst);
     std::fflush(stdout);
   }
   return 0;
@@ -174,6 +179,14 @@ int main(int argc, char** argv) {
                  "Patches an internal node's k-means fits its centroids on");
   app.add_option("--leaf-fit-limit", options.tree.leafFitLimit,
                  "Patches a leaf's k-means fits its codewords on");
+  app.add_flag("--keep-untouched", options.keepUntouched,
+               "Train for the cleaner's --keep-untouched mode (kept pixels show their input bytes)");
+  app.add_option("--leaf-target-weight", options.tree.leafTargetWeight,
+                 "Weight of the wanted companion value joined to the patch in the leaves' k-means")
+      ->check(CLI::Range(0.0, 100.0));
+  app.add_option("--node-target-weight", options.tree.nodeTargetWeight,
+                 "The same for the internal nodes' k-means")
+      ->check(CLI::Range(0.0, 100.0));
   app.add_flag("--no-augment", noAugment, "Do not add the 8 flips and rotations of each patch");
   app.add_option("--eval-fraction", evalFraction,
                  "Share of the pictures set aside (by file name) to score the result on")

@@ -87,7 +87,7 @@ size_t countCandidates(const WorkingImage& image) {
 }
 
 void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
-                    uint64_t seed, bool heldOut, SampleSet* out) {
+                    uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out) {
   Rng rng(seed);
   const int w = image.imageWidth;
   for (int i = 2; i <= image.imageHeight - 3; ++i) {
@@ -107,7 +107,10 @@ void collectSamples(const WorkingImage& image, const std::vector<float>& origY, 
       sample.s = s;
       const float iq[2] = {image.inputYiq[at * 3 + 1], image.inputYiq[at * 3 + 2]};
       sample.target = origY[at];
-      sample.keepDiff = static_cast<float>(displayedLuma(sample.y, iq[0], iq[1]) - origY[at]);
+      const double shown =
+          keepBytes ? bytesLuma(image.inputDisplay, image.displayOffset(image.imageHeight - 1 - i, j))
+                    : displayedLuma(sample.y, iq[0], iq[1]);
+      sample.keepDiff = static_cast<float>(shown - origY[at]);
       // A prediction lands at an arbitrary point between two levels; a random
       // move of up to +-kMoveRange shows the loss such a point suffers.
       constexpr double kMoveRange = 0.03;
@@ -122,6 +125,11 @@ void collectSamples(const WorkingImage& image, const std::vector<float>& origY, 
       }
     }
   }
+}
+
+double bytesLuma(const std::vector<uint8_t>& display, size_t offset) {
+  const uint8_t* rgb = display.data() + offset;
+  return (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]) / 255.0;
 }
 
 double displayedLuma(float y, float i, float q) {

@@ -62,8 +62,13 @@ size_t countCandidates(const WorkingImage& image);
 // each kept with probability keep (decided by a generator seeded with seed).
 // origY holds the original's Y, top row first. Targets are the original's Y;
 // shiftTargets adds the conversion loss once all samples are in.
+// keepBytes: the cleaner runs with keepUntouched, so a kept pixel shows its
+// input bytes (its error is the decoded picture's own) instead of the YIQ round trip.
 void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
-                    uint64_t seed, bool heldOut, SampleSet* out);
+                    uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out);
+
+// Luma (BT.601 on 8-bit RGB, Y units) of the display pixel at offset of buffer.
+double bytesLuma(const std::vector<uint8_t>& display, size_t offset);
 
 // Adds the mean of moveLoss to every target (the cleaner's output loses it).
 // Returns the shift in grey levels.

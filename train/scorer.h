@@ -13,10 +13,12 @@ namespace train {
 // Luminance PSNR (BT.601 Y on 8-bit RGB) of the decoded and the cleaned picture.
 struct PictureScore {
   double decodedPsnr = 0;
-  double cleanedPsnr = 0;
+  double cleanedPsnr = 0;  // the cleaner's default mode
+  double keptPsnr = 0;     // the cleaner with keepUntouched
 };
 
-// Compresses picture at quality, cleans it with codebook and scores both results.
+// Compresses picture at quality, cleans it with codebook and scores the decoded
+// picture and the cleaned one in both modes of the cleaner.
 Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook, int threads,
                     PictureScore* score);
 

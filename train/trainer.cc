@@ -80,7 +80,7 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
     if (jobErrors[job].ok()) {
       parts[job].variants = variants;
       collectSamples(image, lumaOf(pictures[k]), keep, mixSeed(options.tree.seed, job + 1),
-                     held[k] != 0, &parts[job]);
+                     held[k] != 0, options.keepUntouched, &parts[job]);
     }
     const size_t finished = done.fetch_add(1) + 1;
     std::lock_guard<std::mutex> lock(reportMutex);

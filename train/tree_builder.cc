@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "engine/ringing.h"
 #include "engine/search.h"
 
 namespace nubo {
@@ -19,8 +20,11 @@ using Patch = std::array<float, kPatchSize>;
 
 // Weighted squared distances from x to K centroids stored transposed
 // (element-major, kp lanes per element); returns the nearest (lowest index on ties).
+// With lambda > 0 each distance also holds lambda (xf - extra[l])^2: the target
+// feature xf of x against the centroids' features extra (kp lanes).
 __attribute__((target_clones("avx2", "default"))) int nearestCentroid(
-    const float* x, const std::vector<float>& transposed, int k, int kp, float* distance) {
+    const float* x, const std::vector<float>& transposed, int k, int kp, float* distance,
+    float lambda = 0.0f, float xf = 0.0f, const float* extra = nullptr) {
   float acc[256];
   std::fill(acc, acc + kp, 0.0f);
   for (int e = 0; e < kPatchSize; ++e) {
@@ -30,6 +34,12 @@ __attribute__((target_clones("avx2", "default"))) int nearestCentroid(
     for (int l = 0; l < kp; ++l) {
       const float d = xe - c[l];
       acc[l] += we * (d * d);
+    }
+  }
+  if (lambda > 0.0f) {
+    for (int l = 0; l < kp; ++l) {
+      const float d = xf - extra[l];
+      acc[l] += lambda * (d * d);
     }
   }
   int best = 0;
@@ -66,10 +76,35 @@ Patch patchAt(const SampleSet& set, uint32_t p) {
   return out;
 }
 
+// The target feature of the trainer's k-means: the companion value that would
+// make a sample's prediction hit its target, clamped to the values its
+// acceptance window lets through.
+std::vector<float> targetFeatures(const SampleSet& set) {
+  constexpr double kNormScale = 0.3;  // the engine's spread of normalised patches
+  std::vector<float> f(set.samples.size());
+  for (size_t k = 0; k < f.size(); ++k) {
+    const PixelSample& s = set.samples[k];
+    const double centre = (static_cast<double>(s.y) - s.m) * kNormScale / s.s + kNormCentre;
+    const double wanted = (static_cast<double>(s.target) - s.m) * kNormScale / s.s + kNormCentre;
+    // Beyond the window a sample would rather be kept; also bounded by one
+    // patch deviation so that near-flat windows do not dominate the distances.
+    const double window = std::min(kAcceptLimit * kNormScale / s.s, kNormScale);
+    f[k] = static_cast<float>(std::clamp(wanted, centre - window, centre + window));
+  }
+  return f;
+}
+
 // k-means with k centroids over the members (patch indices), k-means++ start.
-// The centroid under a weighted squared distance is the plain mean.
+// The centroid under a weighted squared distance is the plain mean. With
+// lambda > 0 the points are the patches joined by their sample's feature
+// (weight lambda); only the patch part of the centroids is returned.
 std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& members, int k,
-                          uint64_t seed, size_t fitLimit, const TreeOptions& options) {
+                          uint64_t seed, size_t fitLimit, const TreeOptions& options,
+                          float lambda = 0.0f, const std::vector<float>* feature = nullptr) {
+  if (feature == nullptr) lambda = 0.0f;
+  auto featureOf = [&](uint32_t p) {
+    return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f;
+  };
   Rng rng(seed);
   std::vector<uint32_t> fit = members;
   if (fit.size() > fitLimit) {
@@ -88,10 +123,19 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
   }
 
   // k-means++: each next centre drawn with probability proportional to D^2.
-  centroids.push_back(patchAt(set, fit[rng.below(fit.size())]));
+  std::vector<float> centreFeature;
+  auto featureDistance = [&](size_t i, float c) {
+    const float d = featureOf(fit[i]) - c;
+    return lambda * (d * d);
+  };
+  const size_t first = rng.below(fit.size());
+  centroids.push_back(patchAt(set, fit[first]));
+  centreFeature.push_back(featureOf(fit[first]));
   std::vector<double> d2(fit.size());
-  for (size_t i = 0; i < fit.size(); ++i)
+  for (size_t i = 0; i < fit.size(); ++i) {
     d2[i] = weightedDistance(set.patch(fit[i]), centroids[0].data());
+    if (lambda > 0.0f) d2[i] += featureDistance(i, centreFeature[0]);
+  }
   while (centroids.size() < static_cast<size_t>(k)) {
     double total = 0.0;
     for (double v : d2) total += v;
@@ -106,9 +150,12 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
       pick = rng.below(fit.size());
     }
     centroids.push_back(patchAt(set, fit[pick]));
+    centreFeature.push_back(featureOf(fit[pick]));
     const float* c = centroids.back().data();
     for (size_t i = 0; i < fit.size(); ++i) {
-      d2[i] = std::min<double>(d2[i], weightedDistance(set.patch(fit[i]), c));
+      double d = weightedDistance(set.patch(fit[i]), c);
+      if (lambda > 0.0f) d += featureDistance(i, centreFeature.back());
+      d2[i] = std::min<double>(d2[i], d);
     }
   }
 
@@ -117,21 +164,27 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
   const size_t chunks = (fit.size() + kChunk - 1) / kChunk;
   std::vector<std::vector<double>> sums(chunks);
   std::vector<std::vector<size_t>> counts(chunks);
+  std::vector<std::vector<double>> featureSums(chunks);
   std::vector<size_t> changed(chunks);
   for (int iteration = 0; iteration < options.iterations; ++iteration) {
     int kp = 0;
     const std::vector<float> t = transpose(centroids, &kp);
+    std::vector<float> extra(kp, 0.0f);
+    std::copy(centreFeature.begin(), centreFeature.end(), extra.begin());
     parallelFor(options.threads, chunks, [&](size_t c) {
       std::vector<double>& sum = sums[c];
       std::vector<size_t>& count = counts[c];
       sum.assign(static_cast<size_t>(k) * kPatchSize, 0.0);
       count.assign(k, 0);
+      featureSums[c].assign(k, 0.0);
       changed[c] = 0;
       const size_t end = std::min(fit.size(), (c + 1) * kChunk);
       for (size_t i = c * kChunk; i < end; ++i) {
         const float* x = set.patch(fit[i]);
         float distance = 0.0f;
-        const int best = nearestCentroid(x, t, k, kp, &distance);
+        const float xf = featureOf(fit[i]);
+        const int best = nearestCentroid(x, t, k, kp, &distance, lambda, xf, extra.data());
+        featureSums[c][best] += xf;
         if (best != label[i]) ++changed[c];
         label[i] = best;
         ++count[best];
@@ -142,16 +195,23 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     size_t moved = 0;
     std::vector<double> total(static_cast<size_t>(k) * kPatchSize, 0.0);
     std::vector<size_t> n(k, 0);
+    std::vector<double> featureTotal(k, 0.0);
     for (size_t c = 0; c < chunks; ++c) {
       moved += changed[c];
       for (size_t e = 0; e < total.size(); ++e) total[e] += sums[c][e];
-      for (int j = 0; j < k; ++j) n[j] += counts[c][j];
+      for (int j = 0; j < k; ++j) {
+        n[j] += counts[c][j];
+        featureTotal[j] += featureSums[c][j];
+      }
     }
     for (int j = 0; j < k; ++j) {
       if (n[j] == 0) {
-        centroids[j] = patchAt(set, fit[rng.below(fit.size())]);  // restart an empty cluster
+        const uint32_t restart = fit[rng.below(fit.size())];  // restart an empty cluster
+        centroids[j] = patchAt(set, restart);
+        centreFeature[j] = featureOf(restart);
         continue;
       }
+      centreFeature[j] = static_cast<float>(featureTotal[j] / static_cast<double>(n[j]));
       for (int e = 0; e < kPatchSize; ++e) {
         centroids[j][e] = static_cast<float>(total[static_cast<size_t>(j) * kPatchSize + e] /
                                              static_cast<double>(n[j]));
@@ -187,6 +247,7 @@ struct TreeBuilder {
   const SampleSet& set;
   const TreeOptions& options;
   const ProgressFn& progress;
+  const std::vector<float>* feature;  // per sample, when a target weight is set
   size_t nodesDone = 0;
   size_t nodesTotal = 0;
 
@@ -197,7 +258,8 @@ struct TreeBuilder {
       node->type = 1;
       const int k =
           static_cast<int>(std::max<size_t>(1, std::min<size_t>(options.leafSize, members.size())));
-      std::vector<Patch> centroids = kMeans(set, members, k, seed, options.leafFitLimit, options);
+      std::vector<Patch> centroids = kMeans(set, members, k, seed, options.leafFitLimit, options,
+                                            options.leafTargetWeight, feature);
       if (centroids.empty()) centroids.push_back(centre);  // no patch reached this leaf
       for (const Patch& c : centroids) {
         node->patches.push_back(c);
@@ -205,8 +267,8 @@ struct TreeBuilder {
       }
     } else {
       node->type = 0;
-      std::vector<Patch> centroids =
-          kMeans(set, members, kBranching, seed, options.fitLimit, options);
+      std::vector<Patch> centroids = kMeans(set, members, kBranching, seed, options.fitLimit,
+                                            options, options.nodeTargetWeight, feature);
       while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
       std::vector<std::vector<uint32_t>> parts =
           partition(set, members, centroids, options.threads);
@@ -232,7 +294,11 @@ struct TreeBuilder {
 
 CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
                        const ProgressFn& progress) {
-  TreeBuilder builder{set, options, progress};
+  std::vector<float> feature;
+  if (options.leafTargetWeight > 0.0f || options.nodeTargetWeight > 0.0f) {
+    feature = targetFeatures(set);
+  }
+  TreeBuilder builder{set, options, progress, &feature};
   size_t levelNodes = 1;
   for (int level = 0; level < options.depth; ++level) {
     builder.nodesTotal += levelNodes;

@@ -28,9 +28,16 @@ struct TreeOptions {
   int iterations = 12;          // Lloyd iterations at most per k-means
   size_t fitLimit = 100000;     // k-means centroids are fitted on at most this many patches
   size_t leafFitLimit = 32000;  // the same for the leaves' k-means (the bulk of the time)
+  // Weight of the target feature (the companion value a sample wants) joined to
+  // the patch while the k-means of the leaves and of the internal nodes fit their
+  // centroids; 0: patches alone. Patches are always split among the children by
+  // patch distance alone, as the search does.
+  float leafTargetWeight = 0.0f;
+  float nodeTargetWeight = 0.0f;
 };
 
-// Grows the codebook tree over the patches (values all kAbstainValue).
+// Grows the codebook tree over the patches (values all kAbstainValue). Targets
+// must already be final (shiftTargets) when a target weight is set.
 CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
                        const ProgressFn& progress);
 
