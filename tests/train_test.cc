@@ -2,13 +2,14 @@
 // companion choice and a tiny end-to-end training run.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,56 @@ TEST(TrainTree, WrittenAndReadBackIsTheSameTreeOfTheExpectedLength) {
   std::filesystem::remove(path);
   EXPECT_EQ(codebook.depth(), 3);
   expectSameTree(codebook, 0, tree);
+}
+
+// randomPatches with targets that depend on the patch's side of the step
+// (wanted companions disagree among look-alike patches).
+SampleSet targetedPatches(size_t samples, uint32_t seed) {
+  SampleSet set = randomPatches(samples, kSymmetries, seed);
+  std::mt19937 gen(seed + 1000);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (size_t k = 0; k < set.samples.size(); ++k) {
+    const float centre = set.patch(k * kSymmetries)[12];
+    set.samples[k].target = 0.5f + (centre > 0.5f ? 0.02f : -0.02f) * unit(gen);
+    set.samples[k].keepDiff = set.samples[k].y - set.samples[k].target;
+  }
+  return set;
+}
+
+TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
+  const SampleSet set = targetedPatches(2500, 4);
+  TreeOptions options = smallTree(3, 6);
+  options.leafTargetWeight = 0.5f;
+  options.nodeTargetWeight = 0.5f;
+  CodebookTree tree = buildTree(set, options, nullptr);
+  std::vector<uint8_t> plain, weighted;
+  ASSERT_TRUE(serializeCodebook(buildTree(set, smallTree(3, 6), nullptr), &plain).ok());
+  ASSERT_TRUE(serializeCodebook(tree, &weighted).ok());
+  EXPECT_NE(plain, weighted);  // the target changed the cells
+
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "nubo_train_test_target.cb").string();
+  ASSERT_TRUE(writeCodebook(tree, path).ok());
+  Codebook codebook;
+  ASSERT_TRUE(loadCodebook(&codebook, path).ok());
+  std::filesystem::remove(path);
+  expectSameTree(codebook, 0, tree);
+
+  const std::vector<int32_t> assignment = assignPatches(codebook, set, 2, nullptr);
+  const auto slots = codewordSlots(codebook, &tree);
+  for (size_t p = 0; p < set.patchCount(); ++p) {
+    int index = -2;
+    searchCodebookIndex(set.patch(p), codebook, &index);
+    ASSERT_EQ(assignment[p], index);
+    ASSERT_GE(index, 0);
+    ASSERT_NE(slots[index].first, nullptr);
+  }
+
+  // Deterministic for any thread count, like the plain tree.
+  options.threads = 1;
+  std::vector<uint8_t> one;
+  ASSERT_TRUE(serializeCodebook(buildTree(set, options, nullptr), &one).ok());
+  EXPECT_EQ(one, weighted);
 }
 
 TEST(TrainTree, SameSeedSameTreeForAnyThreadCount) {
@@ -321,6 +372,117 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   PictureScore kept;
   ASSERT_TRUE(scorePicture(pictures[0], 10, none, 1, &kept).ok());
   EXPECT_GT(score.cleanedPsnr, kept.cleanedPsnr);
+}
+
+// Luminance PSNR of display bytes against the picture, as the scorer computes it.
+double displayPsnr(const DecodedImage& picture, const WorkingImage& image,
+                   const std::vector<uint8_t>& display) {
+  double sum = 0.0;
+  for (int r = 0; r < picture.height; ++r) {
+    for (int c = 0; c < picture.width; ++c) {
+      const uint8_t* a = picture.rgb.data() + (static_cast<size_t>(r) * picture.width + c) * 3;
+      const uint8_t* b = display.data() + image.displayOffset(r, c);
+      const double d = (0.299 * a[0] + 0.587 * a[1] + 0.114 * a[2]) -
+                       (0.299 * b[0] + 0.587 * b[1] + 0.114 * b[2]);
+      sum += d * d;
+    }
+  }
+  return 10.0 * std::log10(255.0 * 255.0 * picture.width * picture.height / sum);
+}
+
+TEST(TrainScore, BothModesAreWhatTheCleanerShows) {
+  const DecodedImage picture = shapes(96, 80, 2);
+  const Codebook codebook = [] {
+    Codebook cb;
+    CodebookTree tree;
+    tree.type = 0;
+    std::mt19937 gen(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int c = 0; c < kBranching; ++c) {
+      std::array<float, kPatchSize> patch;
+      for (float& v : patch) v = unit(gen);
+      tree.patches.push_back(patch);
+      tree.values.push_back(0.0f);
+      CodebookTree leaf;
+      leaf.type = 1;
+      leaf.patches.push_back(patch);
+      leaf.values.push_back(c % 3 == 0 ? kAbstainValue : 0.48f + 0.01f * c);
+      tree.children.push_back(leaf);
+    }
+    EXPECT_TRUE(toCodebook(tree, &cb).ok());
+    return cb;
+  }();
+  PictureScore score;
+  ASSERT_TRUE(scorePicture(picture, 20, codebook, 2, &score).ok());
+  for (bool keep : {false, true}) {
+    WorkingImage image;
+    ASSERT_TRUE(compressAndLoad(picture, 20, &image).ok());
+    EXPECT_EQ(score.decodedPsnr, displayPsnr(picture, image, image.inputDisplay));
+    CleanOptions options;
+    options.keepUntouched = keep;
+    removeRinging(&image, codebook, options, nullptr);
+    EXPECT_EQ(keep ? score.keptPsnr : score.cleanedPsnr,
+              displayPsnr(picture, image, image.outputDisplay))
+        << keep;
+  }
+  EXPECT_NE(score.keptPsnr, score.cleanedPsnr);
+}
+
+TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
+  const DecodedImage picture = shapes(64, 48, 1);
+  WorkingImage image;
+  ASSERT_TRUE(compressAndLoad(picture, 15, &image).ok());
+  const std::vector<float> origY = lumaOf(picture);
+  SampleSet roundTrip, bytes;
+  collectSamples(image, origY, 1.0, 1, false, false, &roundTrip);
+  collectSamples(image, origY, 1.0, 1, false, true, &bytes);
+  ASSERT_EQ(roundTrip.samples.size(), bytes.samples.size());
+  ASSERT_GT(bytes.samples.size(), 100u);
+  EXPECT_EQ(roundTrip.patches, bytes.patches);
+  size_t differ = 0;
+  size_t k = 0;
+  for (int i = 2; i <= image.imageHeight - 3; ++i) {
+    for (int j = 2; j <= image.imageWidth - 3; ++j) {
+      const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
+      if (image.edgeBlockMap[at] == 0) continue;
+      float patch[kPatchSize];
+      gatherPatch(image, i, j, patch);
+      if (patchStdDev(static_cast<float>(patchMean(patch)), patch) == 0.0) continue;
+      ASSERT_LT(k, bytes.samples.size());
+      const double shown =
+          bytesLuma(image.inputDisplay, image.displayOffset(image.imageHeight - 1 - i, j));
+      EXPECT_EQ(bytes.samples[k].keepDiff, static_cast<float>(shown - origY[at]));
+      differ += bytes.samples[k].keepDiff != roundTrip.samples[k].keepDiff;
+      ++k;
+    }
+  }
+  EXPECT_EQ(k, bytes.samples.size());
+  EXPECT_GT(differ, 0u);  // the round trip loses levels the bytes do not
+}
+
+TEST(TrainEndToEnd, TinyRunInEachModeFinishesAndGainsWhereItKeepsBytes) {
+  const std::vector<DecodedImage> pictures{shapes(96, 80, 0), shapes(96, 80, 1), shapes(96, 80, 3)};
+  for (bool keep : {false, true}) {
+    TrainOptions options;
+    options.qualities = {10, 15};
+    options.tree = smallTree(2, 4);
+    options.tree.leafTargetWeight = 0.5f;
+    options.rules.minFitSamples = 8;
+    options.rules.minHeldSamples = 4;
+    options.heldFraction = 0.34;
+    options.maxSamples = 20000;
+    options.keepUntouched = keep;
+    CodebookTree tree;
+    TrainReport report;
+    ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok()) << keep;
+    EXPECT_GT(report.samples, 100u);
+    EXPECT_GE(report.fitGain, 0.0);
+    Codebook codebook;
+    ASSERT_TRUE(toCodebook(tree, &codebook).ok());
+    PictureScore score;
+    ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
+    EXPECT_GE(score.keptPsnr, score.decodedPsnr) << keep;
+  }
 }
 
 TEST(TrainShipped, IndexCoversEveryQualityWithLoadableCodebooks) {

@@ -23,9 +23,8 @@ using nubo::Status;
 
 bool isPictureName(const fs::path& path) {
   std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
-    return static_cast<char>(std::tolower(c));
-  });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp" || ext == ".tif" ||
          ext == ".tiff";
 }
@@ -107,7 +106,8 @@ Status loadPictures(const std::vector<std::string>& files, std::vector<DecodedIm
 int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::string>& names,
              const std::vector<int>& qualities, const nubo::Codebook& codebook, int threads,
              bool perPicture) {
-  std::printf("quality  pictures  decoded_dB  gain_dB  worst_gain_dB  keep_gain_dB  keep_worst_dB\n");
+  std::printf(
+      "quality  pictures  decoded_dB  gain_dB  worst_gain_dB  keep_gain_dB  keep_worst_dB\n");
   for (int quality : qualities) {
     double decoded = 0.0, gain = 0.0, worst = 1e9, keepGain = 0.0, keepWorst = 1e9;
     for (size_t k = 0; k < pictures.size(); ++k) {
@@ -179,8 +179,9 @@ int main(int argc, char** argv) {
                  "Patches an internal node's k-means fits its centroids on");
   app.add_option("--leaf-fit-limit", options.tree.leafFitLimit,
                  "Patches a leaf's k-means fits its codewords on");
-  app.add_flag("--keep-untouched", options.keepUntouched,
-               "Train for the cleaner's --keep-untouched mode (kept pixels show their input bytes)");
+  app.add_flag(
+      "--keep-untouched", options.keepUntouched,
+      "Train for the cleaner's --keep-untouched mode (kept pixels show their input bytes)");
   app.add_option("--leaf-target-weight", options.tree.leafTargetWeight,
                  "Weight of the wanted companion value joined to the patch in the leaves' k-means")
       ->check(CLI::Range(0.0, 100.0));
@@ -278,7 +279,8 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "trained %s: %zu pictures, %zu samples, %zu patches, %zu leaf codewords, %zu acting, "
-        "training gain %.4f levels^2 per patch (per-pixel optimum %.4f), target shift %.3f levels, %.0f s\n",
+        "training gain %.4f levels^2 per patch (per-pixel optimum %.4f), target shift %.3f levels, "
+        "%.0f s\n",
         out.c_str(), report.pictures, report.samples, report.patches, report.leafCodewords,
         report.actingCodewords, report.fitGain, report.oracleGain, report.levelShift, seconds);
     std::fflush(stdout);

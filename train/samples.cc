@@ -107,9 +107,9 @@ void collectSamples(const WorkingImage& image, const std::vector<float>& origY, 
       sample.s = s;
       const float iq[2] = {image.inputYiq[at * 3 + 1], image.inputYiq[at * 3 + 2]};
       sample.target = origY[at];
-      const double shown =
-          keepBytes ? bytesLuma(image.inputDisplay, image.displayOffset(image.imageHeight - 1 - i, j))
-                    : displayedLuma(sample.y, iq[0], iq[1]);
+      const double shown = keepBytes ? bytesLuma(image.inputDisplay,
+                                                 image.displayOffset(image.imageHeight - 1 - i, j))
+                                     : displayedLuma(sample.y, iq[0], iq[1]);
       sample.keepDiff = static_cast<float>(shown - origY[at]);
       // A prediction lands at an arbitrary point between two levels; a random
       // move of up to +-kMoveRange shows the loss such a point suffers.

@@ -27,7 +27,7 @@ struct TrainOptions {
   size_t maxSamples = 1000000;  // pixel samples kept in all (each gives 8 patches)
   double heldFraction = 0.25;   // pictures whose samples only judge companions
   bool augment = true;
-  bool keepUntouched = false;   // train for the cleaner's keepUntouched mode
+  bool keepUntouched = false;  // train for the cleaner's keepUntouched mode
 };
 
 // Everything the trainer measured, for the log.

@@ -102,9 +102,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
                           uint64_t seed, size_t fitLimit, const TreeOptions& options,
                           float lambda = 0.0f, const std::vector<float>* feature = nullptr) {
   if (feature == nullptr) lambda = 0.0f;
-  auto featureOf = [&](uint32_t p) {
-    return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f;
-  };
+  auto featureOf = [&](uint32_t p) { return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f; };
   Rng rng(seed);
   std::vector<uint32_t> fit = members;
   if (fit.size() > fitLimit) {
