@@ -1,20 +1,35 @@
 #!/bin/sh
 # Trains the shipped codebooks in data/: one per band of JPEG quality, the
 # quality-independent data/data, the abstaining codebook for high qualities,
-# and data/index. Usage: scripts/train-codebooks.sh [build-dir] [datasets-dir]
+# and data/index. Works from a clean clone: it builds nubo-train itself.
+# Usage: scripts/train-codebooks.sh [build-dir] [datasets-dir]
+#   datasets-dir  holds train/wikiphotos, train/bsds500, train/urban100 and
+#                 train/sunhays80 (default: $NUBO_DATASETS, else
+#                 ../shared/datasets beside the repository)
+# Run long jobs politely: nice -n 15 sh scripts/train-codebooks.sh
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-train}
-datasets=${2:-$here/../shared/datasets}
-train="$datasets/train/wikiphotos $datasets/train/bsds500"
+datasets=${2:-${NUBO_DATASETS:-$here/../shared/datasets}}
 out=$here/data
+
+train=""
+for folder in wikiphotos bsds500 urban100 sunhays80; do
+  if [ ! -d "$datasets/train/$folder" ]; then
+    echo "train-codebooks.sh: no $datasets/train/$folder (give the datasets folder)" >&2
+    exit 2
+  fi
+  train="$train $datasets/train/$folder"
+done
+mkdir -p "$out"
 
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target nubo-train
 tool=$build/nubo-train
 
 # Every codebook: the same tree shape and sample budget; the pictures set aside
-# by --eval-fraction (chosen by file name) only score the result.
+# by --eval-fraction (chosen by file name, the same share of every folder) only
+# score the result.
 common="--depth 5 --leaf-size 16 --max-patches 48000000 --seed 1 --threads 2 --eval-fraction 0.1"
 
 start=$(date +%s)
