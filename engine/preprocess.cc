@@ -41,21 +41,38 @@ void preprocessImage(WorkingImage* image, const StatusCallback& showStatus) {
   detectEdgeBlocks(image, showStatus);
 }
 
-std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height) {
+void sobelMaskRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
+                  uint8_t* mask) {
   // 101^2: the truncated magnitude exceeds 100 exactly when gx^2+gy^2 >= 10201.
   constexpr int kMinSquare = (kEdgeThreshold + 1) * (kEdgeThreshold + 1);
-  std::vector<uint8_t> mask(static_cast<size_t>(width) * height, 0);
+  auto at = [&](int x) {
+    const int l = x > 0 ? x - 1 : 0;
+    const int r = x + 1 < width ? x + 1 : width - 1;
+    const int gx = (up[r] + 2 * mid[r] + down[r]) - (up[l] + 2 * mid[l] + down[l]);
+    const int gy = (down[l] + 2 * down[x] + down[r]) - (up[l] + 2 * up[x] + up[r]);
+    mask[x] = gx * gx + gy * gy >= kMinSquare ? 1 : 0;
+  };
+  if (width < 3) {
+    for (int x = 0; x < width; ++x) at(x);
+    return;
+  }
+  at(0);
+  // Inner columns without the clamps, so the compiler can vectorise them.
+  for (int x = 1; x < width - 1; ++x) {
+    const int gx = (up[x + 1] + 2 * mid[x + 1] + down[x + 1]) - (up[x - 1] + 2 * mid[x - 1] + down[x - 1]);
+    const int gy = (down[x - 1] + 2 * down[x] + down[x + 1]) - (up[x - 1] + 2 * up[x] + up[x + 1]);
+    mask[x] = gx * gx + gy * gy >= kMinSquare ? 1 : 0;
+  }
+  at(width - 1);
+}
+
+std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height) {
+  std::vector<uint8_t> mask(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y) {
     const uint8_t* up = grey + static_cast<size_t>(std::max(y - 1, 0)) * width;
     const uint8_t* mid = grey + static_cast<size_t>(y) * width;
     const uint8_t* down = grey + static_cast<size_t>(std::min(y + 1, height - 1)) * width;
-    for (int x = 0; x < width; ++x) {
-      const int l = std::max(x - 1, 0);
-      const int r = std::min(x + 1, width - 1);
-      const int gx = (up[r] + 2 * mid[r] + down[r]) - (up[l] + 2 * mid[l] + down[l]);
-      const int gy = (down[l] + 2 * down[x] + down[r]) - (up[l] + 2 * up[x] + up[r]);
-      mask[static_cast<size_t>(y) * width + x] = gx * gx + gy * gy >= kMinSquare ? 1 : 0;
-    }
+    sobelMaskRow(up, mid, down, width, mask.data() + static_cast<size_t>(y) * width);
   }
   return mask;
 }

@@ -24,6 +24,11 @@ void preprocessImage(WorkingImage* image, const StatusCallback& showStatus);
 // Builds edgeBlockMap from the Y of inputYiq (called by preprocessImage).
 void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus);
 
+// One row of the edge mask: mask[x] = 1 where the Sobel magnitude over the grey
+// rows up, mid and down (border columns replicated) exceeds 100, else 0.
+void sobelMaskRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
+                  uint8_t* mask);
+
 // Edge mask of a width x height grey image (row 0 = top): 1 where the Sobel
 // magnitude with border pixels replicated, truncated, exceeds 100.
 std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height);

@@ -106,17 +106,11 @@ void normalisePatch(float* patch, float m, float s) {
   }
 }
 
-float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
-                 int j) {
-  const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
-  const float y = image.inputYiq[at * 3];
-  const bool edgePixel = image.edgeBlockMap[at] != 0;
-  if (!edgePixel && !smoothNonEdge) return y;
-  float patch[kPatchSize];
-  const bool nearEdge = gatherPatch(image, i, j, patch);
+float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
+                const Codebook& codebook) {
   if (!edgePixel) {
     // Smooth only where no edge block lies within the window.
-    return nearEdge ? y : static_cast<float>(patchMean(patch));
+    return !smoothNonEdge || nearEdge ? y : static_cast<float>(patchMean(patch));
   }
   const float m = static_cast<float>(patchMean(patch));
   const float s = static_cast<float>(patchStdDev(m, patch));
@@ -126,6 +120,17 @@ float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoot
   if (d == -1.0f || std::isnan(d)) return y;
   const double p = ((d - kNormCentre) * s) * kInverseScale + m;
   return std::fabs(p - y) < kAcceptLimit ? static_cast<float>(p) : y;
+}
+
+float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
+                 int j) {
+  const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
+  const float y = image.inputYiq[at * 3];
+  const bool edgePixel = image.edgeBlockMap[at] != 0;
+  if (!edgePixel && !smoothNonEdge) return y;
+  float patch[kPatchSize];
+  const bool nearEdge = gatherPatch(image, i, j, patch);
+  return cleanLuma(patch, y, edgePixel, nearEdge, smoothNonEdge, codebook);
 }
 
 void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,

@@ -35,6 +35,13 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
 float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
                  int j);
 
+// The luminance result of one interior pixel from its gathered 5x5 window
+// (patch, row-major, overwritten), its input Y, whether it lies in an edge block
+// and whether any window pixel does. The per-pixel rule that every cleaning
+// path (whole picture or bands) applies.
+float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
+                const Codebook& codebook);
+
 // Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and
 // returns whether any of its 25 pixels lies in an edge block.
 bool gatherPatch(const WorkingImage& image, int i, int j, float* patch);

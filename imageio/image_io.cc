@@ -252,17 +252,64 @@ Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<u
   }
   try {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
+    if (format == ImageFormat::kBmp) {
+      // Straight from the display rows: they are bottom first, as BMP stores them.
+      const size_t bmpRow = bmpRowBytes(width);
+      out->assign(kBmpHeaderBytes + bmpRow * height, 0);
+      writeBmpHeader(width, height, out->data());
+      for (int r = 0; r < height; ++r) {
+        const uint8_t* src = image.outputDisplay.data() + image.displayOffset(r, 0);
+        uint8_t* dst = out->data() + kBmpHeaderBytes + bmpRow * r;
+        for (size_t k = 0; k < rowBytes; k += 3) {
+          dst[k] = src[k + 2];
+          dst[k + 1] = src[k + 1];
+          dst[k + 2] = src[k];
+        }
+      }
+      return Status::Ok();
+    }
     std::vector<uint8_t> pixels(rowBytes * height);
     for (int r = 0; r < height; ++r) {
       std::memcpy(pixels.data() + r * rowBytes,
                   image.outputDisplay.data() + image.displayOffset(r, 0), rowBytes);
     }
+    return encodePixels(pixels.data(), width, height, format, out);
+  } catch (const std::bad_alloc&) {
+    out->clear();
+    return tooLittleMemory();
+  }
+}
+
+size_t bmpRowBytes(int width) { return (static_cast<size_t>(width) * 3 + 3) / 4 * 4; }
+
+void writeBmpHeader(int width, int height, uint8_t* header) {
+  auto put = [&](int at, uint32_t v, int bytes) {
+    for (int k = 0; k < bytes; ++k) header[at + k] = static_cast<uint8_t>(v >> (8 * k));
+  };
+  std::memset(header, 0, kBmpHeaderBytes);
+  header[0] = 'B';
+  header[1] = 'M';
+  put(2, static_cast<uint32_t>(kBmpHeaderBytes + bmpRowBytes(width) * height), 4);
+  put(10, kBmpHeaderBytes, 4);  // pixel data offset
+  put(14, 40, 4);               // BITMAPINFOHEADER
+  put(18, static_cast<uint32_t>(width), 4);
+  put(22, static_cast<uint32_t>(height), 4);  // positive: rows bottom first
+  put(26, 1, 2);                              // planes
+  put(28, 24, 2);                             // bits per pixel; no compression, no palette
+}
+
+Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
+                    std::vector<uint8_t>* out) {
+  out->clear();
+  if (width <= 0 || height <= 0) return Status(StatusCode::kInvalidArgument, "empty picture");
+  try {
     const std::string failure = "cannot encode picture: ";
     std::lock_guard<std::mutex> lock(devilMutex());
     initDevil();
     drainDevilErrors();
     BoundDevilImage devilImage;
-    const ILboolean made = ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
+    const ILboolean made = ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE,
+                                      const_cast<uint8_t*>(pixels));
     ILenum error = drainDevilErrors();
     if (!made || error != IL_NO_ERROR) {
       return Status(StatusCode::kIoError, failure + devilErrorText(error));

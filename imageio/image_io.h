@@ -56,6 +56,18 @@ bool applyBmpExtensionRule(std::string* path);
 // imageHeight pixels) in the given format.
 Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out);
 
+// Encodes width x height R, G, B pixels (rows packed, bottom row first) in the
+// given format through the image library.
+Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
+                    std::vector<uint8_t>* out);
+
+// The BMP files we write: a 14-byte file header and a 40-byte info header,
+// then 24-bit rows, bottom first, B, G, R, each padded with zeros to 4 bytes.
+constexpr size_t kBmpHeaderBytes = 54;
+size_t bmpRowBytes(int width);
+// Writes the kBmpHeaderBytes header of a width x height 24-bit BMP.
+void writeBmpHeader(int width, int height, uint8_t* header);
+
 // Writes bytes to path through a temporary file in the same folder that is
 // renamed over path once complete: path either keeps its old content or holds
 // the complete new file. With overwrite false an existing path is refused.

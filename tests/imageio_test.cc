@@ -1033,3 +1033,27 @@ TEST(ImageIo, AtomicWriteKeepsOldFileOnFailure) {
 
 }  // namespace
 }  // namespace nubo
+
+namespace nubo {
+namespace {
+
+TEST(ImageIo, OwnBmpWriterGivesTheImageLibrarysBytes) {
+  // Every row padding (widths 1..9) and a few heights, random pixels.
+  std::mt19937 rng(7);
+  for (int width = 1; width <= 9; ++width) {
+    for (int height : {1, 2, 3, 17}) {
+      Bytes pixels(static_cast<size_t>(width) * height * 3);
+      for (uint8_t& v : pixels) v = static_cast<uint8_t>(rng());
+      WorkingImage image;
+      ASSERT_TRUE(fillDisplayBuffers(pixels.data(), width, height, &image));
+      image.outputDisplay = image.inputDisplay;
+      Bytes ours, library;
+      ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &ours).ok());
+      ASSERT_TRUE(encodePixels(pixels.data(), width, height, ImageFormat::kBmp, &library).ok());
+      ASSERT_EQ(ours, library) << width << "x" << height;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nubo

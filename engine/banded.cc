@@ -1,0 +1,229 @@
+// The band cleaner. A band of block rows [u0, u1) computes the luminance of its
+// rows and 9 rows either side (the Sobel of the neighbouring block rows needs
+// one more row beyond them), the edge blocks of its own and the neighbouring
+// block rows (the 5x5 window reaches two rows into them), then cleans and
+// converts its rows. Bands overlap only in what they read, so they run in any
+// order on any worker.
+#include "engine/banded.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/colour.h"
+#include "engine/preprocess.h"
+
+namespace nubo {
+
+namespace {
+
+// Rows of luminance a band computes beyond its own, above and below: two for
+// the window, up to eight more for the neighbouring block row's Sobel, and its
+// own row beyond that.
+constexpr int kMargin = kBlockSize + 1;
+
+using Clock = std::chrono::steady_clock;
+
+int64_t nsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+struct Scratch {
+  std::vector<float> y;       // luminance rows yLo.., width each
+  std::vector<uint8_t> grey;  // the same rows as grey levels
+  std::vector<uint8_t> mask;  // one row of the edge mask
+  std::vector<uint8_t> blocks;  // edge flags of block rows ub0.., one per block column
+  std::vector<float> outY;    // one cleaned row
+};
+
+inline void rgbOf(const uint8_t* p, bool bgr, int* r, int* g, int* b) {
+  *r = bgr ? p[2] : p[0];
+  *g = p[1];
+  *b = bgr ? p[0] : p[2];
+}
+
+inline void putRgb(uint8_t* p, bool bgr, const uint8_t* rgb) {
+  p[0] = bgr ? rgb[2] : rgb[0];
+  p[1] = rgb[1];
+  p[2] = bgr ? rgb[0] : rgb[2];
+}
+
+inline void copyPixel(const uint8_t* from, bool fromBgr, uint8_t* to, bool toBgr) {
+  to[0] = fromBgr == toBgr ? from[0] : from[2];
+  to[1] = from[1];
+  to[2] = fromBgr == toBgr ? from[2] : from[0];
+}
+
+struct Job {
+  const RgbRows* in;
+  const MutableRgbRows* out;
+  int width;
+  int height;
+  int bandRows;
+  const Codebook* codebook;
+  const CleanOptions* options;
+  BandTimes* times;
+};
+
+void cleanBand(const Job& job, int band, Scratch* s) {
+  const int w = job.width, h = job.height;
+  const int blockCols = (w + kBlockSize - 1) / kBlockSize;
+  const int blockRows = (h + kBlockSize - 1) / kBlockSize;
+  const int r0 = band * job.bandRows, r1 = std::min(h, r0 + job.bandRows);
+  const int yLo = std::max(0, r0 - kMargin), yHi = std::min(h, r1 + kMargin);
+  const int u0 = r0 / kBlockSize, u1 = (r1 + kBlockSize - 1) / kBlockSize;
+  const int ub0 = std::max(0, u0 - 1), ub1 = std::min(blockRows, u1 + 1);
+  const RgbRows& in = *job.in;
+  auto inRow = [&](int y) { return in.top + static_cast<ptrdiff_t>(y) * in.stride; };
+
+  auto start = Clock::now();
+  for (int y = yLo; y < yHi; ++y) {
+    const uint8_t* p = inRow(y);
+    float* yRow = s->y.data() + static_cast<size_t>(y - yLo) * w;
+    uint8_t* gRow = s->grey.data() + static_cast<size_t>(y - yLo) * w;
+    for (int x = 0; x < w; ++x, p += 3) {
+      int r, g, b;
+      rgbOf(p, in.bgr, &r, &g, &b);
+      float yiq[3];
+      rgbToYiq(yiq, r, g, b);
+      yRow[x] = yiq[0];
+      // Y times 255, truncated: Y = 1 gives 255 (as detectEdgeBlocks).
+      gRow[x] = static_cast<uint8_t>(static_cast<int>(static_cast<double>(yiq[0]) * 255.0));
+    }
+  }
+  auto greyRow = [&](int y) {
+    y = std::min(std::max(y, 0), h - 1);
+    return s->grey.data() + static_cast<size_t>(y - yLo) * w;
+  };
+  std::fill(s->blocks.begin(), s->blocks.end(), 0);
+  for (int u = ub0; u < ub1; ++u) {
+    uint8_t* flags = s->blocks.data() + static_cast<size_t>(u - ub0) * blockCols;
+    for (int y = u * kBlockSize; y < std::min(h, (u + 1) * kBlockSize); ++y) {
+      sobelMaskRow(greyRow(y - 1), greyRow(y), greyRow(y + 1), w, s->mask.data());
+      for (int v = 0; v < blockCols; ++v) {
+        if (flags[v]) continue;
+        const uint8_t* m = s->mask.data() + v * kBlockSize;
+        const int n = std::min(kBlockSize, w - v * kBlockSize);
+        for (int k = 0; k < n; ++k) flags[v] |= m[k];
+      }
+    }
+  }
+  int64_t preprocessNs = nsSince(start), passNs = 0, backNs = 0;
+
+  auto edgeAt = [&](int y, int x) {
+    return s->blocks[static_cast<size_t>(y / kBlockSize - ub0) * blockCols + x / kBlockSize] != 0;
+  };
+  const bool smooth = job.options->smoothNonEdge;
+  const bool keep = job.options->keepUntouched;
+  const MutableRgbRows& out = *job.out;
+  for (int i = r0; i < r1; ++i) {
+    const uint8_t* src = inRow(i);
+    uint8_t* dst = out.top + static_cast<ptrdiff_t>(i) * out.stride;
+    if (i < 2 || i >= h - 2 || w < 5) {
+      start = Clock::now();
+      for (int x = 0; x < w; ++x) copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
+      backNs += nsSince(start);
+      continue;
+    }
+    start = Clock::now();
+    const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
+    for (int j = 2; j <= w - 3; ++j) {
+      const float y = yRow[j];
+      const bool edgePixel = edgeAt(i, j);
+      if (!edgePixel && !smooth) {
+        s->outY[j] = y;
+        continue;
+      }
+      // The window spans at most two block rows and two block columns.
+      const bool nearEdge = edgeAt(i - 2, j - 2) || edgeAt(i - 2, j + 2) || edgeAt(i + 2, j - 2) ||
+                            edgeAt(i + 2, j + 2);
+      float patch[kPatchSize];
+      for (int a = 0; a < 5; ++a) {
+        std::memcpy(patch + 5 * a, yRow + static_cast<ptrdiff_t>(a - 2) * w + (j - 2),
+                    5 * sizeof(float));
+      }
+      s->outY[j] = cleanLuma(patch, y, edgePixel, nearEdge, smooth, *job.codebook);
+    }
+    passNs += nsSince(start);
+    start = Clock::now();
+    for (int x = 0; x < 2; ++x) {
+      copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
+      copyPixel(src + 3 * (w - 1 - x), in.bgr, dst + 3 * (w - 1 - x), out.bgr);
+    }
+    for (int j = 2; j <= w - 3; ++j) {
+      const uint8_t* p = src + 3 * j;
+      if (keep && s->outY[j] == yRow[j]) {
+        copyPixel(p, in.bgr, dst + 3 * j, out.bgr);
+        continue;
+      }
+      int r, g, b;
+      rgbOf(p, in.bgr, &r, &g, &b);
+      float yiq[3];
+      rgbToYiq(yiq, r, g, b);
+      uint8_t rgb[3];
+      yiqToRgb(rgb, s->outY[j], yiq[1], yiq[2]);
+      putRgb(dst + 3 * j, out.bgr, rgb);
+    }
+    backNs += nsSince(start);
+  }
+  if (job.times != nullptr) {
+    job.times->preprocessNs += preprocessNs;
+    job.times->passNs += passNs;
+    job.times->backNs += backNs;
+  }
+}
+
+}  // namespace
+
+int bandRowsFor(int width, int height, int threads) {
+  (void)width;
+  // About eight bands a worker balance the load; 128 rows at most keep a band's
+  // rows in the caches, 16 at least keep the recomputed margins small.
+  const int blockRows = (height + kBlockSize - 1) / kBlockSize;
+  const int perBand = (blockRows + 8 * threads - 1) / (8 * threads);
+  return std::min(16, std::max(2, perBand)) * kBlockSize;
+}
+
+void cleanInBands(const RgbRows& in, const MutableRgbRows& out, int width, int height,
+                  const Codebook& codebook, const CleanOptions& options, ThreadPool* pool,
+                  const StatusCallback& showStatus, BandTimes* times, int bandRows) {
+  if (width < 1 || height < 1) return;
+  if (showStatus) showStatus("Removing ringing......");
+  if (bandRows <= 0) bandRows = bandRowsFor(width, height, pool->size());
+  bandRows = (bandRows + kBlockSize - 1) / kBlockSize * kBlockSize;
+  const int bands = (height + bandRows - 1) / bandRows;
+  const int blockCols = (width + kBlockSize - 1) / kBlockSize;
+  const int bufferRows = std::min(height, bandRows + 2 * kMargin);
+  std::vector<Scratch> scratch(pool->size());
+  for (Scratch& s : scratch) {
+    s.y.resize(static_cast<size_t>(bufferRows) * width);
+    s.grey.resize(static_cast<size_t>(bufferRows) * width);
+    s.mask.resize(static_cast<size_t>(blockCols) * kBlockSize);
+    s.blocks.resize(static_cast<size_t>(bandRows / kBlockSize + 2) * blockCols);
+    s.outY.resize(width);
+  }
+  const Job job{&in, &out, width, height, bandRows, &codebook, &options, times};
+  // Progress in tenths of the height, before the first row of each tenth, as
+  // removeRinging reports it; pictures under 10 rows report every row.
+  const int step = height / 10 > 0 ? height / 10 : 1;
+  int nextRow = 2;
+  pool->run(
+      bands, [&](int band, int worker) { cleanBand(job, band, &scratch[worker]); },
+      [&](int band) {
+        if (!showStatus) return;
+        const int last = std::min(height - 3, (band + 1) * bandRows - 1);
+        for (; nextRow <= last; ++nextRow) {
+          if (nextRow % step == 0) {
+            char text[64];
+            std::snprintf(text, sizeof text, "Removing ringing...... %d0%%", nextRow / step);
+            showStatus(text);
+          }
+        }
+      });
+  if (showStatus) showStatus("Ready");
+}
+
+}  // namespace nubo
