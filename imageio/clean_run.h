@@ -1,0 +1,40 @@
+// One command-line run on a decoded picture: cleaned band by band straight into
+// the bytes of the output file, which is then written atomically. Peak memory
+// is about the decoded picture plus the output file.
+#ifndef NUBO_IMAGEIO_CLEAN_RUN_H_
+#define NUBO_IMAGEIO_CLEAN_RUN_H_
+
+#include <string>
+
+#include "engine/banded.h"
+#include "engine/codebook.h"
+#include "engine/progress.h"
+#include "engine/ringing.h"
+#include "engine/status.h"
+#include "engine/thread_pool.h"
+#include "imageio/image_io.h"
+
+namespace nubo {
+
+// Wall-clock milliseconds of the stages of a run. The three band stages run
+// interleaved on the pool: each is its thread time divided by the pool size.
+struct RunTimes {
+  double decodeMs = 0;
+  double preprocessMs = 0;
+  double passMs = 0;
+  double backMs = 0;
+  double encodeMs = 0;
+  double writeMs = 0;
+};
+
+// Cleans *picture (released once no longer needed) with codebook and writes the
+// result to path in format, as loadInput, removeRinging and savePicture would
+// (same bytes). threads in options is ignored: pool does the work. times may be
+// null; when given, its encode and write fields and the band stages are set.
+Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
+                   ThreadPool* pool, const std::string& path, ImageFormat format, bool overwrite,
+                   const StatusCallback& showStatus, RunTimes* times);
+
+}  // namespace nubo
+
+#endif  // NUBO_IMAGEIO_CLEAN_RUN_H_
