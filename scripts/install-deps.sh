@@ -14,6 +14,7 @@ apt-get install -y --no-install-recommends \
   libdevil-dev libjpeg62-turbo-dev libpng-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
   freeglut3-dev libglu1-mesa-dev \
+  help2man desktop-file-utils appstream dpkg-dev file lintian \
   libx11-dev libxtst-dev \
   xvfb xauth xdotool x11-apps libgl1-mesa-dri \
   zenity kdialog
