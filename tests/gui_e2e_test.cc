@@ -433,6 +433,28 @@ TEST_F(Gui, APictureNamedOnTheCommandLineIsLoadedAtStartUp) {
   EXPECT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
 }
 
+TEST_F(Gui, AFailedSaveSaysSoAndAnOverLongPathIsRefused) {
+  const Rgb quadrant[4] = {{0, 0, 200}, {0, 160, 0}, {220, 220, 0}, {160, 0, 160}};
+  const std::string picture = work_ + "/good.bmp";
+  writeQuadrantBmp(picture, 64, 48, quadrant);
+  answer(std::string(300, 'a') + ".bmp");  // longer than the 255 bytes a path may have
+  answer(picture);
+  answer(work_ + "/no-such-folder/out.bmp");
+  startProgram();
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil(
+      [&] { return readFile(work_ + "/stderr").find("longer than 255 bytes") != std::string::npos; },
+      milliseconds(10000)));
+  EXPECT_FALSE(pictureShown());
+  EXPECT_EQ(readFile(work_ + "/stdout"), "");  // treated as a cancel: nothing printed
+  clickControl("1. Load input ");
+  ASSERT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+  clickControl("3. Save output");
+  EXPECT_TRUE(x11test::waitUntil([&] { return logCount("The file cannot be saved!") == 1; },
+                                 milliseconds(10000)));
+  EXPECT_TRUE(program_.running());
+}
+
 TEST_F(Gui, FromAnotherFolderTheDataFolderIsFoundAndNamed) {
   const std::string elsewhere = work_ + "/elsewhere";
   ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
