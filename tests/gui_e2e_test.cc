@@ -17,6 +17,7 @@
 
 #include "app/control_panel.h"
 #include "app/state.h"
+#include "tests/find_control.h"
 #include "tests/x11_harness.h"
 #include "toolkit/glui.h"
 #include "view/geometry.h"
@@ -79,15 +80,6 @@ void writeQuadrantBmp(const std::string& path, int width, int height, const Rgb 
     }
   }
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(f.data()), f.size());
-}
-
-// Finds a control by its label in a toolkit window's tree.
-GLUI_Control* findControl(GLUI_Control* control, const std::string& name) {
-  if (control->name == name) return control;
-  for (const auto& child : control->children()) {
-    if (GLUI_Control* found = findControl(child.get(), name)) return found;
-  }
-  return nullptr;
 }
 
 // The control panel as the program builds it, laid out without a window.

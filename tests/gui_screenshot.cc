@@ -11,20 +11,13 @@
 #include "app/state.h"
 #include "engine/working_image.h"
 #include "imageio/image_io.h"
+#include "tests/find_control.h"
 #include "tests/x11_harness.h"
 #include "toolkit/glui.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-
-GLUI_Control* findControl(GLUI_Control* control, const std::string& name) {
-  if (control->name == name) return control;
-  for (const auto& child : control->children()) {
-    if (GLUI_Control* found = findControl(child.get(), name)) return found;
-  }
-  return nullptr;
-}
 
 bool white(const x11test::Rgb& c) { return c.r == 255 && c.g == 255 && c.b == 255; }
 bool black(const x11test::Rgb& c) { return c.r == 0 && c.g == 0 && c.b == 0; }

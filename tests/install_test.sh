@@ -7,15 +7,7 @@
 set -u
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  what=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
+. "$(dirname "$0")/check.sh"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 for f in bin/nubo-clean bin/nubo-train bin/nubo-eval share/nubo/data/data share/nubo/data/index \
@@ -73,5 +65,4 @@ for key in PageUp PageDown Left Right Up Down '\.BR a' 'd' 'z' 'c' 's' 'x' '\.B 
 done
 check "nubo man page names the picture argument" grep -q 'PICTURE' "$work/nubo.man"
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish_checks

@@ -6,15 +6,7 @@
 set -u
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  what=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
+. "$(dirname "$0")/check.sh"
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1)
 check "cpack -G DEB" test $? -eq 0
 deb=$(ls "$work"/out/nubo_*_amd64.deb 2>/dev/null | head -n 1)
@@ -34,5 +26,4 @@ if command -v lintian >/dev/null; then
   check "lintian reports no errors" sh -c "! grep -q '^E:' '$work/lintian'"
   grep '^[EW]:' "$work/lintian"
 fi
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish_checks

@@ -5,20 +5,7 @@
 set -u
 build=$(cd "$1" && pwd)
 version=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    echo "FAIL: $what"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 one_line_pointing_to_help() {  # FILE TOOL
   test "$(wc -l <"$1")" -eq 1 && grep -q "^$2: .*$2 --help" "$1"
 }
@@ -60,5 +47,4 @@ check "nubo-compress on a missing input exits 1" test $? -eq 1
 "$build/nubo-train" --out "$work/x.cb" "$work/no-such-folder" 2>/dev/null
 check "nubo-train on a missing input fails" test $? -ne 0 -a $? -ne 2
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish_checks
