@@ -130,6 +130,7 @@ void cleanBand(const Job& job, int band, Scratch* s) {
     }
     start = Clock::now();
     const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
+    EdgePixelBatch batch(*job.codebook, s->outY.data(), 1);
     for (int j = 2; j <= w - 3; ++j) {
       const float y = yRow[j];
       const bool edgePixel = edgeAt(i, j);
@@ -137,16 +138,22 @@ void cleanBand(const Job& job, int band, Scratch* s) {
         s->outY[j] = y;
         continue;
       }
-      // The window spans at most two block rows and two block columns.
-      const bool nearEdge = edgeAt(i - 2, j - 2) || edgeAt(i - 2, j + 2) || edgeAt(i + 2, j - 2) ||
-                            edgeAt(i + 2, j + 2);
-      float patch[kPatchSize];
+      float local[kPatchSize];
+      float* patch = edgePixel ? batch.nextPatch() : local;
       for (int a = 0; a < 5; ++a) {
         std::memcpy(patch + 5 * a, yRow + static_cast<ptrdiff_t>(a - 2) * w + (j - 2),
                     5 * sizeof(float));
       }
-      s->outY[j] = cleanLuma(patch, y, edgePixel, nearEdge, smooth, *job.codebook);
+      if (edgePixel) {
+        batch.addEdgePixel(j, y);
+        continue;
+      }
+      // The window spans at most two block rows and two block columns.
+      const bool nearEdge = edgeAt(i - 2, j - 2) || edgeAt(i - 2, j + 2) || edgeAt(i + 2, j - 2) ||
+                            edgeAt(i + 2, j + 2);
+      s->outY[j] = cleanLuma(patch, y, false, nearEdge, smooth, *job.codebook);
     }
+    batch.flush();
     passNs += nsSince(start);
     start = Clock::now();
     for (int x = 0; x < 2; ++x) {

@@ -80,7 +80,7 @@ void packForSearch(Codebook* cb) {
     n.packedOffset = static_cast<int64_t>(offset);
     for (int k = 0; k < n.count; ++k) {
       const Codeword& cw = cb->codewords[n.firstCodeword + k];
-      double* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
+      float* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
       for (int e = 0; e < kPatchSize; ++e) group[e * kLanes + k % kLanes] = cw.patch[e];
       for (float v : cw.patch) {
         if (!std::isfinite(v)) cb->finiteGroups[(offset / kPatchSize + k) / kLanes] = 0;

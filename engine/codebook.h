@@ -45,19 +45,21 @@ struct CodebookNode {
 
 // Codewords are packed for the search in groups of kLanes: group g holds, for
 // each patch element e, the kLanes codewords' element e side by side, so that
-// several distances are summed at once (each still in element order). Four
-// doubles fill one AVX2 register.
+// several distances are summed at once (each still in element order). The
+// elements stay floats (half the bytes to bring in from memory) and are widened
+// to double as they are loaded, which is exact: four of them fill one AVX2
+// register of doubles.
 constexpr int kLanes = 4;
 // Lanes of a node's last group beyond its count hold this value: their
 // distances are huge, so they never make a group look near (they are never
 // chosen either: the search skips lanes beyond count).
-constexpr double kPackedPadding = 1e30;
+constexpr float kPackedPadding = 1e30f;
 
 struct Codebook {
   std::vector<CodebookNode> nodes;  // nodes[0] is the root; empty when nothing is loaded
   std::vector<Codeword> codewords;
   std::vector<float> values;  // companion value of every codeword, same index
-  std::vector<double> packed;  // search layout, see kLanes (widened once, at load)
+  std::vector<float> packed;  // search layout, see kLanes
   // One flag per packed group (packed offset / (kLanes * kPatchSize)): 1 when
   // every value of the group is finite, so partial distance sums may be used
   // to skip the group exactly.

@@ -106,20 +106,51 @@ void normalisePatch(float* patch, float m, float s) {
   }
 }
 
+bool normaliseForSearch(float* patch, float* m, float* s) {
+  *m = static_cast<float>(patchMean(patch));
+  *s = static_cast<float>(patchStdDev(*m, patch));
+  if (*s == 0.0f) return false;  // flat window: nothing to normalise by
+  normalisePatch(patch, *m, *s);
+  return true;
+}
+
+float acceptPrediction(float d, float m, float s, float y) {
+  if (d == -1.0f || std::isnan(d)) return y;
+  const double p = ((d - kNormCentre) * s) * kInverseScale + m;
+  return std::fabs(p - y) < kAcceptLimit ? static_cast<float>(p) : y;
+}
+
 float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
                 const Codebook& codebook) {
   if (!edgePixel) {
     // Smooth only where no edge block lies within the window.
     return !smoothNonEdge || nearEdge ? y : static_cast<float>(patchMean(patch));
   }
-  const float m = static_cast<float>(patchMean(patch));
-  const float s = static_cast<float>(patchStdDev(m, patch));
-  if (s == 0.0f) return y;  // flat window: nothing to normalise by
-  normalisePatch(patch, m, s);
-  const float d = searchCodebook(patch, codebook);
-  if (d == -1.0f || std::isnan(d)) return y;
-  const double p = ((d - kNormCentre) * s) * kInverseScale + m;
-  return std::fabs(p - y) < kAcceptLimit ? static_cast<float>(p) : y;
+  float m, s;
+  if (!normaliseForSearch(patch, &m, &s)) return y;
+  return acceptPrediction(searchCodebook(patch, codebook), m, s, y);
+}
+
+void EdgePixelBatch::addEdgePixel(int j, float y) {
+  float m, s;
+  if (!normaliseForSearch(nextPatch(), &m, &s)) {
+    out_[static_cast<size_t>(j) * outStride_] = y;
+    return;
+  }
+  m_[count_] = m;
+  s_[count_] = s;
+  y_[count_] = y;
+  column_[count_] = j;
+  if (++count_ == kCapacity) flush();
+}
+
+void EdgePixelBatch::flush() {
+  float found[kCapacity];
+  searchCodebookBatch(patches_, count_, codebook_, found);
+  for (int k = 0; k < count_; ++k) {
+    out_[static_cast<size_t>(column_[k]) * outStride_] = acceptPrediction(found[k], m_[k], s_[k], y_[k]);
+  }
+  count_ = 0;
 }
 
 float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
@@ -147,9 +178,18 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
   forEachRow(
       2, h - 3, threads,
       [&](int i) {
+        float* rowY = outY + static_cast<size_t>(i) * w * 3;
+        EdgePixelBatch batch(codebook, rowY, 3);
         for (int j = 2; j <= w - 3; ++j) {
-          outY[(static_cast<size_t>(i) * w + j) * 3] = cleanPixel(in, codebook, options.smoothNonEdge, i, j);
+          const size_t at = static_cast<size_t>(i) * w + j;
+          if (in.edgeBlockMap[at] == 0) {
+            rowY[j * 3] = cleanPixel(in, codebook, options.smoothNonEdge, i, j);
+            continue;
+          }
+          gatherPatch(in, i, j, batch.nextPatch());
+          batch.addEdgePixel(j, in.inputYiq[at * 3]);
         }
+        batch.flush();
       },
       [&](int i) {
         if (i % step == 0) report(showStatus, progressText(i / step));

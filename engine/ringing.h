@@ -42,6 +42,43 @@ float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoot
 float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
                 const Codebook& codebook);
 
+// The two halves of cleanLuma for an edge pixel, for callers that search many
+// patches at once. normaliseForSearch gives the window's mean m and deviation s
+// and normalises patch in place; false (patch untouched) when the window is
+// flat and the pixel keeps its Y. acceptPrediction turns the search's result d
+// for that patch into the pixel's Y (y when there is no prediction or it lies
+// 0.08 or more from y).
+bool normaliseForSearch(float* patch, float* m, float* s);
+float acceptPrediction(float d, float m, float s, float y);
+
+// Edge pixels of a row cleaned a batch at a time (searchCodebookBatch), with
+// the same result per pixel as cleanLuma. The caller gathers a pixel's window
+// into nextPatch() and hands it over with addEdgePixel; the pixel's Y lands in
+// out[j * outStride] at once or at the latest by flush().
+class EdgePixelBatch {
+ public:
+  EdgePixelBatch(const Codebook& book, float* out, int outStride)
+      : codebook_(book), out_(out), outStride_(outStride) {}
+  ~EdgePixelBatch() { flush(); }
+  EdgePixelBatch(const EdgePixelBatch&) = delete;
+  EdgePixelBatch& operator=(const EdgePixelBatch&) = delete;
+
+  float* nextPatch() { return patches_ + count_ * kPatchSize; }
+  void addEdgePixel(int j, float y);
+  void flush();
+
+ private:
+  // Enough patches for the interleaved search, few enough to stay on the stack.
+  static constexpr int kCapacity = 64;
+  const Codebook& codebook_;
+  float* out_;
+  int outStride_;
+  int count_ = 0;
+  float patches_[kCapacity * kPatchSize];
+  float m_[kCapacity], s_[kCapacity], y_[kCapacity];
+  int column_[kCapacity];
+};
+
 // Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and
 // returns whether any of its 25 pixels lies in an edge block.
 bool gatherPatch(const WorkingImage& image, int i, int j, float* patch);

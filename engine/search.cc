@@ -22,7 +22,7 @@ namespace {
 constexpr double kInternalBound = 100000.0;
 constexpr double kLeafBound = 10000000.0;
 
-constexpr int kGroupDoubles = kLanes * kPatchSize;
+constexpr int kGroupValues = kLanes * kPatchSize;  // floats in one packed group
 // A group whose partial sums already put every lane at or beyond the best
 // distance is dropped after this many elements (the first two rows, where the
 // weights are small, cost little to sum and often settle it).
@@ -36,7 +36,7 @@ constexpr int kPruneAfter = 10;
 // distance is at least bound: the terms are finite and non-negative (the
 // caller checks), so a sum never decreases and no lane could beat bound.
 template <int K>
-__attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, const double* groups,
+__attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, const float* groups,
                                                         bool prune, double bound, double* out) {
   __m256d acc[K];
   for (int k = 0; k < K; ++k) acc[k] = _mm256_setzero_pd();
@@ -46,7 +46,7 @@ __attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, con
       const __m256d pe = _mm256_broadcast_sd(patch + e);
       const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
       for (int k = 0; k < K; ++k) {
-        const __m256d d = _mm256_sub_pd(pe, _mm256_loadu_pd(groups + k * kGroupDoubles + e * kLanes));
+        const __m256d d = _mm256_sub_pd(pe, _mm256_cvtps_pd(_mm_loadu_ps(groups + k * kGroupValues + e * kLanes)));
         acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
       }
     }
@@ -63,7 +63,7 @@ __attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, con
     const __m256d pe = _mm256_broadcast_sd(patch + e);
     const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
     for (int k = 0; k < K; ++k) {
-      const __m256d d = _mm256_sub_pd(pe, _mm256_loadu_pd(groups + k * kGroupDoubles + e * kLanes));
+      const __m256d d = _mm256_sub_pd(pe, _mm256_cvtps_pd(_mm_loadu_ps(groups + k * kGroupValues + e * kLanes)));
       acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
     }
   }
@@ -75,12 +75,12 @@ __attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, con
 }
 
 // The same sums one lane at a time, for machines without AVX2.
-bool groupDistancesPlain(const double* patch, const double* groups, int k, double* out) {
+bool groupDistancesPlain(const double* patch, const float* groups, int k, double* out) {
   for (int g = 0; g < k; ++g) {
     for (int l = 0; l < kLanes; ++l) {
       double sum = 0.0;
       for (int e = 0; e < kPatchSize; ++e) {
-        const double d = patch[e] - groups[g * kGroupDoubles + e * kLanes + l];
+        const double d = patch[e] - static_cast<double>(groups[g * kGroupValues + e * kLanes + l]);
         sum += (d * d) * kPatchWeights[e];
       }
       out[g * kLanes + l] = std::sqrt(sum * 0.04);
@@ -95,7 +95,7 @@ bool haveAvx2() {
 }
 
 // Distances of K (1..4) groups; false when pruning dropped them all.
-bool groupDistances(int k, const double* patch, const double* groups, bool prune, double bound,
+bool groupDistances(int k, const double* patch, const float* groups, bool prune, double bound,
                     double* out) {
   if (!haveAvx2()) return groupDistancesPlain(patch, groups, k, out);
   switch (k) {
@@ -138,66 +138,126 @@ double patchStdDev(double mean, const float* patch) {
 
 namespace {
 
+// A patch widened to double once, with whether all its values are finite
+// (partial sums may prune only then).
+struct WidePatch {
+  double v[kPatchSize];
+  bool finite;
+};
+
+void widen(const float* patch, WidePatch* wide) {
+  wide->finite = true;
+  for (int e = 0; e < kPatchSize; ++e) {
+    wide->v[e] = patch[e];
+    wide->finite = wide->finite && std::isfinite(wide->v[e]);
+  }
+}
+
+// The nearest codeword of node n (type 0 or 1) to the patch: its index within
+// the node, or -1 when none comes closer than the node's starting bound.
+int nearestInNode(const WidePatch& patch, const Codebook& codebook, const CodebookNode& n) {
+  double best = n.type == 0 ? kInternalBound : kLeafBound;
+  int bestIndex = -1;
+  double dist[4 * kLanes];
+  const float* groups = codebook.packed.data() + n.packedOffset;
+  const int firstGroup = static_cast<int>(n.packedOffset / kGroupValues);
+  const int groupCount = (n.count + kLanes - 1) / kLanes;
+  // Up to three groups at once (the nine codewords of an internal node), in
+  // pairs after the first pair once a best distance is known.
+  for (int g = 0; g < groupCount;) {
+    int k = groupCount - g;
+    if (g == 0 ? k > 3 : k > 2) k = 2;
+    // A NaN best is replaced by anything that follows: no pruning then.
+    bool prune = bestIndex >= 0 && patch.finite && !std::isnan(best);
+    for (int j = 0; j < k && prune; ++j) prune = codebook.finiteGroups[firstGroup + g + j] != 0;
+    if (groupDistances(k, patch.v, groups + static_cast<size_t>(g) * kGroupValues, prune, best,
+                       dist)) {
+      const int base = g * kLanes;
+      const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
+      for (int l = 0; l < lanes; ++l) {
+        // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
+        if (!(dist[l] >= best)) {
+          best = dist[l];
+          bestIndex = base + l;
+        }
+      }
+    }
+    g += k;
+  }
+  return bestIndex;
+}
+
+// Asks for the whole of a node's codewords at once: they are read in full and
+// a leaf seldom sits in the cache, so overlapping the misses pays.
+void prefetchNode(const Codebook& codebook, const CodebookNode& n) {
+  if (n.type > 1) return;
+  const char* from = reinterpret_cast<const char*>(codebook.packed.data() + n.packedOffset);
+  const size_t bytes = static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kGroupValues * sizeof(float);
+  for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
+}
+
+// One step of a descent at node: the next node (>= 0) or, at the end, -1 with
+// *codewordIndex set to the chosen leaf codeword (-1 when the search fails).
+int step(const WidePatch& patch, const Codebook& codebook, int node, int* codewordIndex) {
+  const CodebookNode& n = codebook.nodes[node];
+  *codewordIndex = -1;
+  if (n.type > 1) return -1;
+  const int best = nearestInNode(patch, codebook, n);
+  if (best < 0) return -1;
+  if (n.type == 1) {
+    *codewordIndex = n.firstCodeword + best;
+    return -1;
+  }
+  const int next = n.firstChild + best;
+  prefetchNode(codebook, codebook.nodes[next]);
+  return next;
+}
+
 // Iterative descent from node; sets *codewordIndex to the chosen leaf codeword.
 float descend(const float* patch, const Codebook& codebook, int node, int* codewordIndex) {
   *codewordIndex = -1;
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
-  double wide[kPatchSize];
-  bool finitePatch = true;
-  for (int e = 0; e < kPatchSize; ++e) {
-    wide[e] = patch[e];
-    finitePatch = finitePatch && std::isfinite(wide[e]);
+  WidePatch wide;
+  widen(patch, &wide);
+  while (node >= 0) node = step(wide, codebook, node, codewordIndex);
+  return *codewordIndex < 0 ? -1.0f : codebook.values[*codewordIndex];
+}
+
+// Descents interleaved in a batch: while one patch's next node is on its way
+// from memory, the others compute. Enough for the misses of a level to overlap,
+// few enough that the prefetched nodes stay in the first-level cache.
+constexpr int kInterleave = 16;
+
+}  // namespace
+
+void searchCodebookBatch(const float* patches, int count, const Codebook& codebook, float* values) {
+  if (codebook.nodes.empty()) {
+    for (int k = 0; k < count; ++k) values[k] = -1.0f;
+    return;
   }
-  double dist[4 * kLanes];
-  for (;;) {
-    const CodebookNode& n = codebook.nodes[node];
-    if (n.type > 1) return -1.0f;
-    double best = n.type == 0 ? kInternalBound : kLeafBound;
-    int bestIndex = -1;
-    const double* groups = codebook.packed.data() + n.packedOffset;
-    const int firstGroup = static_cast<int>(n.packedOffset / kGroupDoubles);
-    const int groupCount = (n.count + kLanes - 1) / kLanes;
-    // Up to three groups at once (the nine codewords of an internal node), in
-    // pairs after the first pair once a best distance is known.
-    for (int g = 0; g < groupCount;) {
-      int k = groupCount - g;
-      if (g == 0 ? k > 3 : k > 2) k = 2;
-      // A NaN best is replaced by anything that follows: no pruning then.
-      bool prune = bestIndex >= 0 && finitePatch && !std::isnan(best);
-      for (int j = 0; j < k && prune; ++j) prune = codebook.finiteGroups[firstGroup + g + j] != 0;
-      if (groupDistances(k, wide, groups + static_cast<size_t>(g) * kGroupDoubles, prune, best,
-                         dist)) {
-        const int base = g * kLanes;
-        const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
-        for (int l = 0; l < lanes; ++l) {
-          // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
-          if (!(dist[l] >= best)) {
-            best = dist[l];
-            bestIndex = base + l;
-          }
+  WidePatch wide[kInterleave];
+  int node[kInterleave];
+  for (int first = 0; first < count; first += kInterleave) {
+    const int n = count - first < kInterleave ? count - first : kInterleave;
+    for (int k = 0; k < n; ++k) {
+      widen(patches + static_cast<size_t>(first + k) * kPatchSize, &wide[k]);
+      node[k] = 0;
+    }
+    for (int active = n; active > 0;) {
+      active = 0;
+      for (int k = 0; k < n; ++k) {
+        if (node[k] < 0) continue;
+        int index;
+        node[k] = step(wide[k], codebook, node[k], &index);
+        if (node[k] >= 0) {
+          ++active;
+        } else {
+          values[first + k] = index < 0 ? -1.0f : codebook.values[index];
         }
       }
-      g += k;
-    }
-    if (bestIndex < 0) return -1.0f;
-    if (n.type == 0) {
-      node = n.firstChild + bestIndex;
-      // Ask for the whole next node at once: its codewords are read in full
-      // and a leaf seldom sits in the cache, so overlapping the misses pays.
-      const CodebookNode& next = codebook.nodes[node];
-      if (next.type <= 1) {
-        const char* from = reinterpret_cast<const char*>(codebook.packed.data() + next.packedOffset);
-        const size_t bytes = static_cast<size_t>((next.count + kLanes - 1) / kLanes) * kGroupDoubles * sizeof(double);
-        for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
-      }
-    } else {
-      *codewordIndex = n.firstCodeword + bestIndex;
-      return codebook.values[*codewordIndex];
     }
   }
 }
-
-}  // namespace
 
 float searchCodebookIndex(const float* patch, const Codebook& codebook, int* codewordIndex) {
   return descend(patch, codebook, 0, codewordIndex);

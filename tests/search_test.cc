@@ -1,7 +1,9 @@
 // Patch statistics, the weighted distance and the codebook search.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -137,6 +139,56 @@ TEST(Search, NoCodewordWithinTheBoundGivesNoPrediction) {
   const Codebook cb = testing::codebookOf(testing::randomTree(2, 3, 1));
   EXPECT_EQ(searchCodebook(huge.data(), cb), -1.0f);
   EXPECT_EQ(searchCodebook(huge.data(), Codebook()), -1.0f);
+}
+
+TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
+  // Codebooks with NaN, infinite and duplicated codewords and patches with NaN
+  // and infinity; batch sizes around the interleaving width.
+  for (int leafSize : {1, 9, 16, 33}) {
+    CodebookTree tree = testing::randomTree(3, leafSize, 500 + leafSize);
+    std::mt19937 rng(leafSize);
+    std::vector<CodebookTree*> nodes{&tree};
+    for (size_t k = 0; k < nodes.size(); ++k) {
+      for (auto& child : nodes[k]->children) nodes.push_back(&child);
+    }
+    for (CodebookTree* node : nodes) {
+      for (size_t c = 0; c < node->patches.size(); ++c) {
+        const unsigned pick = rng() % 12;
+        if (pick == 0) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
+        if (pick == 1) node->patches[c][rng() % kPatchSize] = -std::numeric_limits<float>::infinity();
+        if (pick == 2 && c > 0) node->patches[c] = node->patches[rng() % c];
+      }
+    }
+    const Codebook cb = testing::codebookOf(tree);
+    std::uniform_real_distribution<float> dist(-0.2f, 1.2f);
+    for (int count : {0, 1, 15, 16, 17, 40, 300}) {
+      std::vector<float> patches(static_cast<size_t>(count) * kPatchSize);
+      for (float& v : patches) v = dist(rng);
+      for (int k = 0; k < count; k += 7) {
+        float* p = patches.data() + static_cast<size_t>(k) * kPatchSize;
+        if (k % 3 == 0) p[rng() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
+        if (k % 3 == 1) p[rng() % kPatchSize] = std::numeric_limits<float>::infinity();
+        if (k % 3 == 2) {
+          const CodebookNode& leaf = cb.nodes[cb.nodes.size() - 1 - k % 40];
+          if (leaf.type == 1) {
+            const Patch& exact = cb.codewords[leaf.firstCodeword + k % leaf.count].patch;
+            std::copy(exact.begin(), exact.end(), p);
+          }
+        }
+      }
+      std::vector<float> got(count + 1, 123.0f);
+      searchCodebookBatch(patches.data(), count, cb, got.data());
+      for (int k = 0; k < count; ++k) {
+        const float want = searchCodebook(patches.data() + static_cast<size_t>(k) * kPatchSize, cb);
+        ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0) << leafSize << " " << count << " " << k;
+      }
+      EXPECT_EQ(got[count], 123.0f);  // nothing written past the batch
+    }
+  }
+  // No codebook: every patch has no prediction.
+  std::vector<float> patches(3 * kPatchSize, 0.5f), got(3);
+  searchCodebookBatch(patches.data(), 3, Codebook(), got.data());
+  EXPECT_EQ(got, std::vector<float>(3, -1.0f));
 }
 
 }  // namespace
