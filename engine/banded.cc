@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ namespace {
 // own row beyond that.
 constexpr int kMargin = kBlockSize + 1;
 
+// Edge pixels searched at once: enough for many to share a node of the tree,
+// few enough that their patches (100 bytes each, twice) stay in the caches.
+constexpr int kEdgeBatch = 16384;
+
 using Clock = std::chrono::steady_clock;
 
 int64_t nsSince(Clock::time_point start) {
@@ -36,7 +41,9 @@ struct Scratch {
   std::vector<uint8_t> grey;  // the same rows as grey levels
   std::vector<uint8_t> mask;  // one row of the edge mask
   std::vector<uint8_t> blocks;  // edge flags of block rows ub0.., one per block column
-  std::vector<float> outY;    // one cleaned row
+  std::vector<float> outY;    // the band's cleaned rows
+  SearchBuffers search;
+  std::unique_ptr<EdgePixelBatch> batch;  // the band's edge pixels, searched together
 };
 
 inline void rgbOf(const uint8_t* p, bool bgr, int* r, int* g, int* b) {
@@ -119,23 +126,22 @@ void cleanBand(const Job& job, int band, Scratch* s) {
   const bool smooth = job.options->smoothNonEdge;
   const bool keep = job.options->keepUntouched;
   const MutableRgbRows& out = *job.out;
+  auto interior = [&](int i) { return i >= 2 && i < h - 2 && w >= 5; };
+  // The pass over the band's rows first, so that the edge pixels of all of
+  // them are searched together.
+  start = Clock::now();
+  EdgePixelBatch& batch = *s->batch;
+  batch.setOutput(s->outY.data(), 1);
   for (int i = r0; i < r1; ++i) {
-    const uint8_t* src = inRow(i);
-    uint8_t* dst = out.top + static_cast<ptrdiff_t>(i) * out.stride;
-    if (i < 2 || i >= h - 2 || w < 5) {
-      start = Clock::now();
-      for (int x = 0; x < w; ++x) copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
-      backNs += nsSince(start);
-      continue;
-    }
-    start = Clock::now();
+    if (!interior(i)) continue;
     const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
-    EdgePixelBatch batch(*job.codebook, s->outY.data(), 1);
+    float* outRow = s->outY.data() + static_cast<size_t>(i - r0) * w;
+    const size_t rowAt = static_cast<size_t>(i - r0) * w;
     for (int j = 2; j <= w - 3; ++j) {
       const float y = yRow[j];
       const bool edgePixel = edgeAt(i, j);
       if (!edgePixel && !smooth) {
-        s->outY[j] = y;
+        outRow[j] = y;
         continue;
       }
       float local[kPatchSize];
@@ -145,24 +151,35 @@ void cleanBand(const Job& job, int band, Scratch* s) {
                     5 * sizeof(float));
       }
       if (edgePixel) {
-        batch.addEdgePixel(j, y);
+        batch.addEdgePixel(rowAt + j, y);
         continue;
       }
       // The window spans at most two block rows and two block columns.
       const bool nearEdge = edgeAt(i - 2, j - 2) || edgeAt(i - 2, j + 2) || edgeAt(i + 2, j - 2) ||
                             edgeAt(i + 2, j + 2);
-      s->outY[j] = cleanLuma(patch, y, false, nearEdge, smooth, *job.codebook);
+      outRow[j] = cleanLuma(patch, y, false, nearEdge, smooth, *job.codebook);
     }
-    batch.flush();
-    passNs += nsSince(start);
-    start = Clock::now();
+  }
+  batch.flush();
+  passNs += nsSince(start);
+
+  start = Clock::now();
+  for (int i = r0; i < r1; ++i) {
+    const uint8_t* src = inRow(i);
+    uint8_t* dst = out.top + static_cast<ptrdiff_t>(i) * out.stride;
+    if (!interior(i)) {
+      for (int x = 0; x < w; ++x) copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
+      continue;
+    }
+    const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
+    const float* outRow = s->outY.data() + static_cast<size_t>(i - r0) * w;
     for (int x = 0; x < 2; ++x) {
       copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
       copyPixel(src + 3 * (w - 1 - x), in.bgr, dst + 3 * (w - 1 - x), out.bgr);
     }
     for (int j = 2; j <= w - 3; ++j) {
       const uint8_t* p = src + 3 * j;
-      if (keep && s->outY[j] == yRow[j]) {
+      if (keep && outRow[j] == yRow[j]) {
         copyPixel(p, in.bgr, dst + 3 * j, out.bgr);
         continue;
       }
@@ -171,11 +188,11 @@ void cleanBand(const Job& job, int band, Scratch* s) {
       float yiq[3];
       rgbToYiq(yiq, r, g, b);
       uint8_t rgb[3];
-      yiqToRgb(rgb, s->outY[j], yiq[1], yiq[2]);
+      yiqToRgb(rgb, outRow[j], yiq[1], yiq[2]);
       putRgb(dst + 3 * j, out.bgr, rgb);
     }
-    backNs += nsSince(start);
   }
+  backNs += nsSince(start);
   if (job.times != nullptr) {
     job.times->preprocessNs += preprocessNs;
     job.times->passNs += passNs;
@@ -210,7 +227,8 @@ void cleanInBands(const RgbRows& in, const MutableRgbRows& out, int width, int h
     s.grey.resize(static_cast<size_t>(bufferRows) * width);
     s.mask.resize(static_cast<size_t>(blockCols) * kBlockSize);
     s.blocks.resize(static_cast<size_t>(bandRows / kBlockSize + 2) * blockCols);
-    s.outY.resize(width);
+    s.outY.resize(static_cast<size_t>(std::min(height, bandRows)) * width);
+    s.batch = std::make_unique<EdgePixelBatch>(codebook, kEdgeBatch, &s.search);
   }
   const Job job{&in, &out, width, height, bandRows, &codebook, &options, times};
   // Progress in tenths of the height, before the first row of each tenth, as

@@ -131,24 +131,36 @@ float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoot
   return acceptPrediction(searchCodebook(patch, codebook), m, s, y);
 }
 
-void EdgePixelBatch::addEdgePixel(int j, float y) {
+EdgePixelBatch::EdgePixelBatch(const Codebook& book, int capacity, SearchBuffers* buffers)
+    : codebook_(book),
+      buffers_(buffers),
+      capacity_(capacity < 1 ? 1 : capacity),
+      patches_(static_cast<size_t>(capacity_) * kPatchSize),
+      pending_(capacity_),
+      found_(capacity_) {}
+
+void EdgePixelBatch::setOutput(float* out, int outStride) {
+  flush();
+  out_ = out;
+  outStride_ = outStride;
+}
+
+void EdgePixelBatch::addEdgePixel(size_t at, float y) {
   float m, s;
   if (!normaliseForSearch(nextPatch(), &m, &s)) {
-    out_[static_cast<size_t>(j) * outStride_] = y;
+    out_[at * outStride_] = y;
     return;
   }
-  m_[count_] = m;
-  s_[count_] = s;
-  y_[count_] = y;
-  column_[count_] = j;
-  if (++count_ == kCapacity) flush();
+  pending_[count_] = {m, s, y, at};
+  if (++count_ == capacity_) flush();
 }
 
 void EdgePixelBatch::flush() {
-  float found[kCapacity];
-  searchCodebookBatch(patches_, count_, codebook_, found);
+  if (count_ == 0) return;
+  searchCodebookBatch(patches_.data(), count_, codebook_, found_.data(), buffers_);
   for (int k = 0; k < count_; ++k) {
-    out_[static_cast<size_t>(column_[k]) * outStride_] = acceptPrediction(found[k], m_[k], s_[k], y_[k]);
+    const Pending& p = pending_[k];
+    out_[p.at * outStride_] = acceptPrediction(found_[k], p.m, p.s, p.y);
   }
   count_ = 0;
 }
@@ -179,7 +191,9 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
       2, h - 3, threads,
       [&](int i) {
         float* rowY = outY + static_cast<size_t>(i) * w * 3;
-        EdgePixelBatch batch(codebook, rowY, 3);
+        // A row's edge pixels, a few dozen at a time: the buffers stay small.
+        EdgePixelBatch batch(codebook, 64, nullptr);
+        batch.setOutput(rowY, 3);
         for (int j = 2; j <= w - 3; ++j) {
           const size_t at = static_cast<size_t>(i) * w + j;
           if (in.edgeBlockMap[at] == 0) {

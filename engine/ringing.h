@@ -3,8 +3,12 @@
 #ifndef NUBO_ENGINE_RINGING_H_
 #define NUBO_ENGINE_RINGING_H_
 
+#include <cstddef>
+#include <vector>
+
 #include "engine/codebook.h"
 #include "engine/progress.h"
+#include "engine/search.h"
 #include "engine/working_image.h"
 
 namespace nubo {
@@ -51,32 +55,38 @@ float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoot
 bool normaliseForSearch(float* patch, float* m, float* s);
 float acceptPrediction(float d, float m, float s, float y);
 
-// Edge pixels of a row cleaned a batch at a time (searchCodebookBatch), with
-// the same result per pixel as cleanLuma. The caller gathers a pixel's window
-// into nextPatch() and hands it over with addEdgePixel; the pixel's Y lands in
-// out[j * outStride] at once or at the latest by flush().
+// Edge pixels cleaned a batch at a time (searchCodebookBatch), with the same
+// result per pixel as cleanLuma. The caller gathers a pixel's window into
+// nextPatch() and hands it over with addEdgePixel(at, y); the pixel's Y lands
+// in out[at * outStride] at once or at the latest by flush(). Batches hold up
+// to capacity pixels; buffers (may be null) serve the search.
 class EdgePixelBatch {
  public:
-  EdgePixelBatch(const Codebook& book, float* out, int outStride)
-      : codebook_(book), out_(out), outStride_(outStride) {}
+  EdgePixelBatch(const Codebook& book, int capacity, SearchBuffers* buffers);
   ~EdgePixelBatch() { flush(); }
   EdgePixelBatch(const EdgePixelBatch&) = delete;
   EdgePixelBatch& operator=(const EdgePixelBatch&) = delete;
 
-  float* nextPatch() { return patches_ + count_ * kPatchSize; }
-  void addEdgePixel(int j, float y);
+  // Where results go from now on (flushes what is pending first).
+  void setOutput(float* out, int outStride);
+  float* nextPatch() { return patches_.data() + static_cast<size_t>(count_) * kPatchSize; }
+  void addEdgePixel(size_t at, float y);
   void flush();
 
  private:
-  // Enough patches for the interleaved search, few enough to stay on the stack.
-  static constexpr int kCapacity = 64;
+  struct Pending {
+    float m, s, y;
+    size_t at;
+  };
   const Codebook& codebook_;
-  float* out_;
-  int outStride_;
+  SearchBuffers* buffers_;
+  float* out_ = nullptr;
+  int outStride_ = 1;
   int count_ = 0;
-  float patches_[kCapacity * kPatchSize];
-  float m_[kCapacity], s_[kCapacity], y_[kCapacity];
-  int column_[kCapacity];
+  int capacity_;
+  std::vector<float> patches_;
+  std::vector<Pending> pending_;
+  std::vector<float> found_;
 };
 
 // Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and

@@ -2,6 +2,7 @@
 #include "engine/search.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include <immintrin.h>
@@ -146,11 +147,16 @@ struct WidePatch {
 };
 
 void widen(const float* patch, WidePatch* wide) {
-  wide->finite = true;
+  // Branch-free so that it vectorises: a float is finite unless its exponent
+  // bits are all ones.
+  uint32_t bits[kPatchSize];
+  std::memcpy(bits, patch, sizeof bits);
+  uint32_t notFinite = 0;
   for (int e = 0; e < kPatchSize; ++e) {
     wide->v[e] = patch[e];
-    wide->finite = wide->finite && std::isfinite(wide->v[e]);
+    notFinite |= static_cast<uint32_t>((bits[e] & 0x7f800000u) == 0x7f800000u);
   }
+  wide->finite = notFinite == 0;
 }
 
 // The nearest codeword of node n (type 0 or 1) to the patch: its index within
@@ -230,11 +236,9 @@ constexpr int kInterleave = 16;
 
 }  // namespace
 
-void searchCodebookBatch(const float* patches, int count, const Codebook& codebook, float* values) {
-  if (codebook.nodes.empty()) {
-    for (int k = 0; k < count; ++k) values[k] = -1.0f;
-    return;
-  }
+namespace {
+
+void searchInterleaved(const float* patches, int count, const Codebook& codebook, float* values) {
   WidePatch wide[kInterleave];
   int node[kInterleave];
   for (int first = 0; first < count; first += kInterleave) {
@@ -256,6 +260,94 @@ void searchCodebookBatch(const float* patches, int count, const Codebook& codebo
         }
       }
     }
+  }
+}
+
+// Groups this far ahead have their node's codewords asked for while a group
+// is searched, so that the misses overlap when groups are small.
+constexpr size_t kGroupsAhead = 4;
+
+// Level by level: the patches are kept sorted by the node they have reached,
+// so every node's codewords are read once per level for all of its patches
+// and stay in the first-level cache meanwhile. Each patch still takes exactly
+// the steps of its own descent.
+void searchGrouped(const float* patches, int count, const Codebook& codebook, float* values,
+                   SearchBuffers* b) {
+  for (int k = 0; k < 2; ++k) {
+    b->patches[k].resize(static_cast<size_t>(count) * kPatchSize);
+    b->origin[k].resize(count);
+    b->groups[k].clear();
+  }
+  b->child.resize(count);
+  std::memcpy(b->patches[0].data(), patches, static_cast<size_t>(count) * kPatchSize * sizeof(float));
+  for (int k = 0; k < count; ++k) b->origin[0][k] = k;
+  b->groups[0].push_back({0, 0, count});
+  for (int cur = 0; !b->groups[cur].empty(); cur = 1 - cur) {
+    const int nxt = 1 - cur;
+    const float* from = b->patches[cur].data();
+    const int* origin = b->origin[cur].data();
+    float* to = b->patches[nxt].data();
+    int* toOrigin = b->origin[nxt].data();
+    int* child = b->child.data();
+    const std::vector<SearchBuffers::Group>& groups = b->groups[cur];
+    std::vector<SearchBuffers::Group>& next = b->groups[nxt];
+    next.clear();
+    int write = 0;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      if (g + kGroupsAhead < groups.size()) {
+        prefetchNode(codebook, codebook.nodes[groups[g + kGroupsAhead].node]);
+      }
+      const SearchBuffers::Group& group = groups[g];
+      const CodebookNode& n = codebook.nodes[group.node];
+      if (n.type > 1) {
+        for (int k = group.begin; k < group.end; ++k) values[origin[k]] = -1.0f;
+        continue;
+      }
+      int counts[kBranching] = {};
+      for (int k = group.begin; k < group.end; ++k) {
+        WidePatch wide;
+        widen(from + static_cast<size_t>(k) * kPatchSize, &wide);
+        const int best = nearestInNode(wide, codebook, n);
+        child[k] = -1;
+        if (best < 0) {
+          values[origin[k]] = -1.0f;
+        } else if (n.type == 1) {
+          values[origin[k]] = codebook.values[n.firstCodeword + best];
+        } else {
+          child[k] = best;
+          ++counts[best];
+        }
+      }
+      if (n.type == 1) continue;
+      int start[kBranching];
+      for (int c = 0; c < kBranching; ++c) {
+        start[c] = write;
+        if (counts[c] > 0) next.push_back({n.firstChild + c, write, write + counts[c]});
+        write += counts[c];
+      }
+      for (int k = group.begin; k < group.end; ++k) {
+        if (child[k] < 0) continue;  // no codeword near enough: finished above
+        const int at = start[child[k]]++;
+        std::memcpy(to + static_cast<size_t>(at) * kPatchSize, from + static_cast<size_t>(k) * kPatchSize,
+                    kPatchSize * sizeof(float));
+        toOrigin[at] = origin[k];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void searchCodebookBatch(const float* patches, int count, const Codebook& codebook, float* values,
+                         SearchBuffers* buffers) {
+  if (codebook.nodes.empty()) {
+    for (int k = 0; k < count; ++k) values[k] = -1.0f;
+    return;
+  }
+  if (buffers == nullptr || count < kGroupedFrom) {
+    searchInterleaved(patches, count, codebook, values);
+  } else {
+    searchGrouped(patches, count, codebook, values, buffers);
   }
 }
 

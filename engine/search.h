@@ -4,6 +4,8 @@
 #ifndef NUBO_ENGINE_SEARCH_H_
 #define NUBO_ENGINE_SEARCH_H_
 
+#include <vector>
+
 #include "engine/codebook.h"
 
 namespace nubo {
@@ -33,10 +35,27 @@ float searchCodebook(const float* patch, const Codebook& codebook, int node = 0)
 // exactly as the search does.
 float searchCodebookIndex(const float* patch, const Codebook& codebook, int* codewordIndex);
 
+// Buffers that searchCodebookBatch reuses from call to call (one per thread).
+struct SearchBuffers {
+  struct Group {
+    int node, begin, end;  // patches [begin, end) of a level have reached node
+  };
+  std::vector<float> patches[2];
+  std::vector<int> origin[2];
+  std::vector<int> child;
+  std::vector<Group> groups[2];
+};
+
+// Batches of at least this many patches are searched level by level, grouped
+// by node (with buffers); smaller ones with interleaved descents.
+constexpr int kGroupedFrom = 256;
+
 // Searches count patches (count x kPatchSize floats, one after the other):
 // values[k] = searchCodebook(patch k, codebook), bit for bit. Faster per patch
-// than one search at a time, since the descents overlap their memory reads.
-void searchCodebookBatch(const float* patches, int count, const Codebook& codebook, float* values);
+// than one search at a time: the descents overlap their memory reads and,
+// given buffers, patches that reach the same node are searched together.
+void searchCodebookBatch(const float* patches, int count, const Codebook& codebook, float* values,
+                         SearchBuffers* buffers = nullptr);
 
 }  // namespace nubo
 

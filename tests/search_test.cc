@@ -144,6 +144,7 @@ TEST(Search, NoCodewordWithinTheBoundGivesNoPrediction) {
 TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
   // Codebooks with NaN, infinite and duplicated codewords and patches with NaN
   // and infinity; batch sizes around the interleaving width.
+  SearchBuffers shared;
   for (int leafSize : {1, 9, 16, 33}) {
     CodebookTree tree = testing::randomTree(3, leafSize, 500 + leafSize);
     std::mt19937 rng(leafSize);
@@ -161,7 +162,7 @@ TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
     }
     const Codebook cb = testing::codebookOf(tree);
     std::uniform_real_distribution<float> dist(-0.2f, 1.2f);
-    for (int count : {0, 1, 15, 16, 17, 40, 300}) {
+    for (int count : {0, 1, 15, 16, 17, 40, 255, 256, 3000}) {
       std::vector<float> patches(static_cast<size_t>(count) * kPatchSize);
       for (float& v : patches) v = dist(rng);
       for (int k = 0; k < count; k += 7) {
@@ -176,13 +177,18 @@ TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
           }
         }
       }
-      std::vector<float> got(count + 1, 123.0f);
-      searchCodebookBatch(patches.data(), count, cb, got.data());
-      for (int k = 0; k < count; ++k) {
-        const float want = searchCodebook(patches.data() + static_cast<size_t>(k) * kPatchSize, cb);
-        ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0) << leafSize << " " << count << " " << k;
+      // Without buffers (interleaved descents), then with buffers reused
+      // across batches (grouped by node from kGroupedFrom patches on).
+      for (SearchBuffers* buffers : {static_cast<SearchBuffers*>(nullptr), &shared}) {
+        std::vector<float> got(count + 1, 123.0f);
+        searchCodebookBatch(patches.data(), count, cb, got.data(), buffers);
+        for (int k = 0; k < count; ++k) {
+          const float want = searchCodebook(patches.data() + static_cast<size_t>(k) * kPatchSize, cb);
+          ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0)
+              << leafSize << " " << count << " " << k << " " << (buffers != nullptr);
+        }
+        EXPECT_EQ(got[count], 123.0f);  // nothing written past the batch
       }
-      EXPECT_EQ(got[count], 123.0f);  // nothing written past the batch
     }
   }
   // No codebook: every patch has no prediction.
