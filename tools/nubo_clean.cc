@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
 #include "tools/cli_util.h"
+#include "tools/codebook_cache.h"
 
 namespace {
 
@@ -63,31 +63,15 @@ std::string derivedOutput(const std::string& input, const std::string& dir,
   return dir + "/" + name + "." + format;
 }
 
-// Codebooks are loaded once per file and shared by every input that uses them.
-class CodebookCache {
- public:
-  const nubo::Codebook* get(const std::string& path, nubo::Status* status) {
-    auto it = cache_.find(path);
-    if (it == cache_.end()) {
-      Entry entry;
-      entry.status = nubo::loadCodebook(&entry.codebook, path);
-      if (entry.status.code() == nubo::StatusCode::kCannotOpen) {
-        std::printf("can't open file %s\n", path.c_str());
-        std::fflush(stdout);
-      }
-      it = cache_.emplace(path, std::move(entry)).first;
-    }
-    *status = it->second.status;
-    return it->second.status.ok() ? &it->second.codebook : nullptr;
+// Loads a codebook for the cache, printing the line a missing file gets.
+nubo::Status loadAndReport(nubo::Codebook* codebook, const std::string& path) {
+  nubo::Status status = nubo::loadCodebook(codebook, path);
+  if (status.code() == nubo::StatusCode::kCannotOpen) {
+    std::printf("can't open file %s\n", path.c_str());
+    std::fflush(stdout);
   }
-
- private:
-  struct Entry {
-    nubo::Codebook codebook;
-    nubo::Status status;
-  };
-  std::map<std::string, Entry> cache_;
-};
+  return status;
+}
 
 class Cleaner {
  public:
@@ -173,7 +157,7 @@ class Cleaner {
   const bool tty_;
   bool progressShown_ = false;
   std::string current_;
-  CodebookCache codebooks_;
+  nubo::CodebookCache codebooks_{loadAndReport};
   nubo::ThreadPool pool_;  // one set of workers for every file of the run
 };
 
