@@ -41,7 +41,8 @@ int threadCount(int requested) {
   return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
-// Runs rowFn(i) for every row in [first, last] on `threads` workers. Before row
+// Runs rowFn(i, worker) for every row in [first, last] on `threads` workers
+// (worker: 0..threads-1, the one running the row). Before row
 // i is started (single thread) or once all rows before i are finished (several
 // threads), beforeRow(i) runs on the calling thread, in increasing i.
 template <typename RowFn, typename BeforeFn>
@@ -52,7 +53,7 @@ void forEachRow(int first, int last, int threads, RowFn rowFn, BeforeFn beforeRo
   if (threads <= 1) {
     for (int i = first; i <= last; ++i) {
       beforeRow(i);
-      rowFn(i);
+      rowFn(i, 0);
     }
     return;
   }
@@ -64,11 +65,11 @@ void forEachRow(int first, int last, int threads, RowFn rowFn, BeforeFn beforeRo
   std::vector<std::thread> workers;
   workers.reserve(threads);
   for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&] {
+    workers.emplace_back([&, t] {
       for (;;) {
         const int i = next.fetch_add(1);
         if (i > last) return;
-        rowFn(i);
+        rowFn(i, t);
         done[i - first].store(true, std::memory_order_release);
         { std::lock_guard<std::mutex> lock(mutex); }
         rowDone.notify_one();
@@ -102,7 +103,8 @@ bool gatherPatch(const WorkingImage& image, int i, int j, float* patch) {
 
 void normalisePatch(float* patch, float m, float s) {
   for (int k = 0; k < kPatchSize; ++k) {
-    patch[k] = static_cast<float>((static_cast<double>(patch[k]) - m) * kNormScale / s + kNormCentre);
+    patch[k] =
+        static_cast<float>((static_cast<double>(patch[k]) - m) * kNormScale / s + kNormCentre);
   }
 }
 
@@ -187,12 +189,16 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
   const int threads = threadCount(options.threads);
   const WorkingImage& in = *image;
   float* outY = image->outputYiq.data();
+  // One batch a worker, for a row's edge pixels a few dozen at a time: the
+  // buffers stay small and are made once.
+  std::vector<std::unique_ptr<EdgePixelBatch>> batches;
+  for (int t = 0; t < threads; ++t)
+    batches.push_back(std::make_unique<EdgePixelBatch>(codebook, 64, nullptr));
   forEachRow(
       2, h - 3, threads,
-      [&](int i) {
+      [&](int i, int worker) {
         float* rowY = outY + static_cast<size_t>(i) * w * 3;
-        // A row's edge pixels, a few dozen at a time: the buffers stay small.
-        EdgePixelBatch batch(codebook, 64, nullptr);
+        EdgePixelBatch& batch = *batches[worker];
         batch.setOutput(rowY, 3);
         for (int j = 2; j <= w - 3; ++j) {
           const size_t at = static_cast<size_t>(i) * w + j;
@@ -212,7 +218,7 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
   uint8_t* display = image->outputDisplay.data();
   forEachRow(
       2, h - 3, threads,
-      [&](int i) {
+      [&](int i, int) {
         for (int j = 2; j <= w - 3; ++j) {
           const size_t at = (static_cast<size_t>(i) * w + j) * 3;
           const float* yiq = in.outputYiq.data() + at;

@@ -1,4 +1,6 @@
 // Patch statistics, the weighted distance and the codebook search.
+#include "engine/search.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <limits>
 #include <random>
 
-#include "engine/search.h"
 #include "tests/test_codebooks.h"
 
 namespace nubo {
@@ -32,6 +33,24 @@ float referenceSearch(const Patch& p, const Codebook& cb, int node) {
   if (bestIndex < 0) return -1.0f;
   if (n.type == 0) return referenceSearch(p, cb, n.firstChild + bestIndex);
   return cb.values[n.firstCodeword + bestIndex];
+}
+
+// Spoils about 3 in `oneIn` codewords of every node: one element NaN, one
+// element `infinity`, or a copy of an earlier codeword of the node (an exact tie).
+void spoilCodewords(CodebookTree* tree, unsigned oneIn, float infinity, std::mt19937* rng) {
+  std::vector<CodebookTree*> nodes{tree};
+  for (size_t k = 0; k < nodes.size(); ++k) {
+    for (auto& child : nodes[k]->children) nodes.push_back(&child);
+  }
+  for (CodebookTree* node : nodes) {
+    for (size_t c = 0; c < node->patches.size(); ++c) {
+      const unsigned pick = (*rng)() % oneIn;
+      if (pick == 0)
+        node->patches[c][(*rng)() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
+      if (pick == 1) node->patches[c][(*rng)() % kPatchSize] = infinity;
+      if (pick == 2 && c > 0) node->patches[c] = node->patches[(*rng)() % c];
+    }
+  }
 }
 
 TEST(Search, DistancesHaveTheirExactValues) {
@@ -81,18 +100,7 @@ TEST(Search, MatchesThePlainDescentWithNaNInfinityAndTiedCodewords) {
   for (int leafSize : {3, 8, 16, 17, 40}) {
     CodebookTree tree = testing::randomTree(3, leafSize, 300 + leafSize);
     std::mt19937 rng(leafSize);
-    std::vector<CodebookTree*> nodes{&tree};
-    for (size_t k = 0; k < nodes.size(); ++k) {
-      for (auto& child : nodes[k]->children) nodes.push_back(&child);
-    }
-    for (CodebookTree* node : nodes) {
-      for (size_t c = 0; c < node->patches.size(); ++c) {
-        const unsigned pick = rng() % 10;
-        if (pick == 0) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
-        if (pick == 1) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::infinity();
-        if (pick == 2 && c > 0) node->patches[c] = node->patches[rng() % c];
-      }
-    }
+    spoilCodewords(&tree, 10, std::numeric_limits<float>::infinity(), &rng);
     const Codebook cb = testing::codebookOf(tree);
     std::uniform_real_distribution<float> dist(0.0f, 1.0f);
     for (int n = 0; n < 3000; ++n) {
@@ -115,7 +123,8 @@ TEST(Search, TiesKeepTheLowerIndexAndExactMatchesWin) {
   for (int k = 0; k < kBranching; ++k) {
     tree.patches.push_back(k < 4 ? constantPatch(0.25f) : constantPatch(0.75f));
     tree.values.push_back(0.0f);
-    tree.children.push_back(testing::leaf({a, a, b, b}, {1.0f * k, 10.0f + k, 20.0f + k, 30.0f + k}));
+    tree.children.push_back(
+        testing::leaf({a, a, b, b}, {1.0f * k, 10.0f + k, 20.0f + k, 30.0f + k}));
   }
   const Codebook cb = testing::codebookOf(tree);
   EXPECT_EQ(searchCodebook(a.data(), cb), 0.0f);   // child 0, leaf codeword 0
@@ -148,18 +157,7 @@ TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
   for (int leafSize : {1, 9, 16, 33}) {
     CodebookTree tree = testing::randomTree(3, leafSize, 500 + leafSize);
     std::mt19937 rng(leafSize);
-    std::vector<CodebookTree*> nodes{&tree};
-    for (size_t k = 0; k < nodes.size(); ++k) {
-      for (auto& child : nodes[k]->children) nodes.push_back(&child);
-    }
-    for (CodebookTree* node : nodes) {
-      for (size_t c = 0; c < node->patches.size(); ++c) {
-        const unsigned pick = rng() % 12;
-        if (pick == 0) node->patches[c][rng() % kPatchSize] = std::numeric_limits<float>::quiet_NaN();
-        if (pick == 1) node->patches[c][rng() % kPatchSize] = -std::numeric_limits<float>::infinity();
-        if (pick == 2 && c > 0) node->patches[c] = node->patches[rng() % c];
-      }
-    }
+    spoilCodewords(&tree, 12, -std::numeric_limits<float>::infinity(), &rng);
     const Codebook cb = testing::codebookOf(tree);
     std::uniform_real_distribution<float> dist(-0.2f, 1.2f);
     for (int count : {0, 1, 15, 16, 17, 40, 255, 256, 3000}) {
@@ -183,7 +181,8 @@ TEST(Search, BatchGivesEachPatchsSearchBitForBit) {
         std::vector<float> got(count + 1, 123.0f);
         searchCodebookBatch(patches.data(), count, cb, got.data(), buffers);
         for (int k = 0; k < count; ++k) {
-          const float want = searchCodebook(patches.data() + static_cast<size_t>(k) * kPatchSize, cb);
+          const float want =
+              searchCodebook(patches.data() + static_cast<size_t>(k) * kPatchSize, cb);
           ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0)
               << leafSize << " " << count << " " << k << " " << (buffers != nullptr);
         }
