@@ -46,12 +46,13 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
       cleanInBands(in, out, w, h, codebook, options, pool, showStatus, &bandTimes);
       *picture = DecodedImage();
     } else {
+      const ImageMetadata metadata = std::move(picture->metadata);
       std::vector<uint8_t> pixels(row * h);
       const MutableRgbRows out{pixels.data() + (h - 1) * row, -static_cast<ptrdiff_t>(row), false};
       cleanInBands(in, out, w, h, codebook, options, pool, showStatus, &bandTimes);
       *picture = DecodedImage();
       const auto start = Clock::now();
-      const Status s = encodePixels(pixels.data(), w, h, format, &bytes);
+      const Status s = encodePixels(pixels.data(), w, h, format, &bytes, metadata);
       if (!s.ok()) return s;
       if (times != nullptr) times->encodeMs = msSince(start);
     }

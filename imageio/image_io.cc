@@ -210,11 +210,14 @@ Status decodeImageFile(const std::string& path, DecodedImage* out) {
 }
 
 Status loadInput(const std::string& inputPath, WorkingImage* image,
-                 const StatusCallback& showStatus) {
+                 const StatusCallback& showStatus, ImageMetadata* metadata,
+                 std::string* warning) {
   releaseWorkingImage(image);
   DecodedImage decoded;
   Status status = decodeImageFile(inputPath, &decoded);
   if (!status.ok()) return status;
+  if (metadata != nullptr) *metadata = std::move(decoded.metadata);
+  if (warning != nullptr) *warning = std::move(decoded.warning);
   try {
     if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
       releaseWorkingImage(image);
@@ -241,7 +244,8 @@ bool applyBmpExtensionRule(std::string* path) {
   return true;
 }
 
-Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out) {
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
+                    const ImageMetadata& metadata) {
   out->clear();
   const int width = image.imageWidth, height = image.imageHeight;
   if (!image.imageLoaded) return Status(StatusCode::kInvalidArgument, "no picture loaded");
@@ -273,7 +277,7 @@ Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<u
       std::memcpy(pixels.data() + r * rowBytes,
                   image.outputDisplay.data() + image.displayOffset(r, 0), rowBytes);
     }
-    return encodePixels(pixels.data(), width, height, format, out);
+    return encodePixels(pixels.data(), width, height, format, out, metadata);
   } catch (const std::bad_alloc&) {
     out->clear();
     return tooLittleMemory();
@@ -299,7 +303,8 @@ void writeBmpHeader(int width, int height, uint8_t* header) {
 }
 
 Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
-                    std::vector<uint8_t>* out) {
+                    std::vector<uint8_t>* out, const ImageMetadata& metadata) {
+  (void)metadata;  // not written yet
   out->clear();
   if (width <= 0 || height <= 0) return Status(StatusCode::kInvalidArgument, "empty picture");
   try {
@@ -344,14 +349,15 @@ Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& 
 }
 
 Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
-                   bool overwrite) {
+                   bool overwrite, const ImageMetadata& metadata) {
   std::vector<uint8_t> bytes;
-  Status status = encodeOutput(image, format, &bytes);
+  Status status = encodeOutput(image, format, &bytes, metadata);
   if (!status.ok()) return status;
   return writeFileAtomically(path, bytes, overwrite);
 }
 
-Status saveOutput(const WorkingImage& image, std::string* outputPath) {
+Status saveOutput(const WorkingImage& image, std::string* outputPath,
+                  const ImageMetadata& metadata) {
   if (!image.imageLoaded) return Status::Ok();
   if (!applyBmpExtensionRule(outputPath) || outputPath->size() > kMaxPathBytes) {
     return Status(StatusCode::kInvalidArgument,
@@ -366,7 +372,7 @@ Status saveOutput(const WorkingImage& image, std::string* outputPath) {
   } else {
     return Status(StatusCode::kInvalidArgument, "unsupported output format");
   }
-  return savePicture(image, *outputPath, format, /*overwrite=*/true);
+  return savePicture(image, *outputPath, format, /*overwrite=*/true, metadata);
 }
 
 }  // namespace nubo

@@ -12,6 +12,7 @@
 #include "engine/progress.h"
 #include "engine/status.h"
 #include "engine/working_image.h"
+#include "imageio/metadata.h"
 
 namespace nubo {
 
@@ -26,6 +27,10 @@ struct DecodedImage {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> rgb;
+  ImageMetadata metadata;  // what the output carries over (PNG only)
+  // Empty when the file decoded cleanly; otherwise why the pixels may be
+  // damaged, for a warning ("damaged JPEG data (...)"). The caller names the file.
+  std::string warning;
 };
 
 // Checks and decodes an image held in memory (JPEG, PNG, BMP, TIFF, ...).
@@ -39,8 +44,10 @@ Status decodeImageFile(const std::string& path, DecodedImage* out);
 // The load command: releases whatever image held, decodes the file, fills the
 // display buffers and preprocesses the picture. On failure image is left
 // released with imageLoaded = 0 and the status gives the reason.
+// metadata and warning (may be null) receive those of the decoded file.
 Status loadInput(const std::string& inputPath, WorkingImage* image,
-                 const StatusCallback& showStatus);
+                 const StatusCallback& showStatus, ImageMetadata* metadata = nullptr,
+                 std::string* warning = nullptr);
 
 enum class ImageFormat { kBmp, kPng };
 
@@ -53,13 +60,14 @@ std::string lowerExtension(const std::string& path);
 bool applyBmpExtensionRule(std::string* path);
 
 // Encodes the picture area of image.outputDisplay (exactly imageWidth x
-// imageHeight pixels) in the given format.
-Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out);
+// imageHeight pixels) in the given format; PNG carries metadata.
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
+                    const ImageMetadata& metadata = ImageMetadata());
 
 // Encodes width x height R, G, B pixels (rows packed, bottom row first) in the
-// given format through the image library.
+// given format; PNG carries metadata, BMP none.
 Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
-                    std::vector<uint8_t>* out);
+                    std::vector<uint8_t>* out, const ImageMetadata& metadata = ImageMetadata());
 
 // The BMP files we write: a 14-byte file header and a 40-byte info header,
 // then 24-bit rows, bottom first, B, G, R, each padded with zeros to 4 bytes.
@@ -78,11 +86,12 @@ Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& 
 // writes the output picture as BMP, or as the format DevIL picks from the
 // extension when the path already held ".bmp"/".BMP" elsewhere (we support BMP
 // and PNG). Does nothing and returns ok when no image is loaded.
-Status saveOutput(const WorkingImage& image, std::string* outputPath);
+Status saveOutput(const WorkingImage& image, std::string* outputPath,
+                  const ImageMetadata& metadata = ImageMetadata());
 
 // Saves the output picture to path in format, without the extension rule.
 Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
-                   bool overwrite);
+                   bool overwrite, const ImageMetadata& metadata = ImageMetadata());
 
 }  // namespace nubo
 
