@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "datadir/data_dir.h"
 #include "engine/ringing.h"
 #include "imageio/image_io.h"
+#include "imageio/output_name.h"
 #include "jpegutil/jpeg_util.h"
 #include "platform/platform.h"
 #include "view/texture.h"
@@ -25,11 +28,21 @@ namespace {
 // chooses it by default.
 std::string pictureCodebookPath;
 
+// Path of the picture shown ("" when none): what inputPath returns to when a
+// newly chosen file cannot be loaded.
+std::string loadedPicturePath;
+
 const std::string& dataDirectory() { return dataFolder; }
 
 void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
 
+void deleteDifferenceTexture() {
+  if (differenceTexture != 0) glDeleteTextures(1, &differenceTexture);
+  differenceTexture = 0;
+}
+
 void deleteTextures() {
+  deleteDifferenceTexture();
   if (outputTexture != 0) glDeleteTextures(1, &outputTexture);
   if (inputTexture != 0) glDeleteTextures(1, &inputTexture);
   outputTexture = inputTexture = 0;
@@ -71,8 +84,33 @@ void createTextures() {
   }
 }
 
-void messageBox(const std::string& text) {
-  platform::showMessageBoxAsync(text, windowCaption, platform::MessageIcon::kInformation);
+void errorBox(const std::string& text) {
+  platform::showMessageBoxAsync(text, windowCaption, platform::MessageIcon::kError);
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+// Asks before the save replaces path, a name the ".bmp" rule made and the save
+// dialog therefore never checked. True: go ahead.
+bool mayReplace(const std::string& path) {
+  std::string error;
+  switch (platform::askQuestion(path + " already exists.\nReplace it?", windowCaption, &error)) {
+    case platform::Answer::kYes:
+      return true;
+    case platform::Answer::kNo:
+      showStatus("Not saved: %s already exists and was kept", path.c_str());
+      return false;
+    case platform::Answer::kFailed:
+      break;
+  }
+  std::fprintf(stderr, "nubo: %s already exists; no box can ask whether to replace it: %s\n",
+               path.c_str(), error.c_str());
+  showStatus("Not saved: %s already exists and no box can ask whether to replace it",
+             path.c_str());
+  return false;
 }
 
 // The codebook for the loaded picture, loaded on first use; null (with the
@@ -153,17 +191,34 @@ void initCodebook() {
   showStatus("ready");
 }
 
-void loadInput() {
-  deleteTextures();
-  pictureCodebookPath.clear();
-  const Status status = nubo::loadInput(inputPath, &image, statusFromEngine);
-  if (!status.ok()) {
-    std::fprintf(stderr, "nubo: %s: %s\n", inputPath, status.message().c_str());
-    messageBox("The file cannot be opened!\n" + status.message());
-    return;
+bool loadInput() {
+  const std::string path = inputPath;
+  DecodedImage decoded;
+  Status status = decodeImageFile(path, &decoded);
+  if (status.ok()) {
+    // The file is good: only now does the shown picture give way to it.
+    deleteTextures();
+    pictureCodebookPath.clear();
+    loadedPicturePath.clear();
+    resetComparison(&comparison, false);
+    resultUnsaved = false;
+    status = loadDecoded(&decoded, &image, statusFromEngine);
   }
+  if (!status.ok()) {
+    std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());
+    errorBox("The file cannot be opened!\n" + path + "\n" + status.message());
+    std::snprintf(inputPath, kPathBytes, "%s", loadedPicturePath.c_str());
+    if (image.imageLoaded) {
+      showStatus("Not opened: %s; the picture shown is kept", path.c_str());
+    } else {
+      showStatus("Not opened: %s", path.c_str());
+    }
+    return false;
+  }
+  loadedPicturePath = path;
   chooseCodebook();
   createTextures();
+  return true;
 }
 
 void removeRinging() {
@@ -177,17 +232,72 @@ void removeRinging() {
   uploadPictureTexture(outputTexture, textureData(image.outputDisplay, &reduced),
                        image.paddedWidth / textureReductionFactor,
                        image.paddedHeight / textureReductionFactor);
+  deleteDifferenceTexture();
+  resetComparison(&comparison, true);
+  resultUnsaved = true;
+}
+
+bool readyToSave() {
+  if (!image.imageLoaded) {
+    showStatus("Nothing to save yet: press 1. Load input, then 2. Clean");
+    return false;
+  }
+  if (!comparison.cleaned) {
+    showStatus("Nothing to save yet: press 2. Clean first");
+    return false;
+  }
+  return true;
 }
 
 void saveOutput() {
   if (!image.imageLoaded) return;
   std::string path = outputPath;
-  const Status status = nubo::saveOutput(image, &path);
-  std::snprintf(outputPath, sizeof outputPath, "%s", path.c_str());
+  OutputTarget target;
+  Status status = outputTarget(path, &target);
+  if (status.ok()) {
+    path = target.path;
+    std::snprintf(outputPath, sizeof outputPath, "%s", path.c_str());
+    if (target.extended && fileExists(path) && !mayReplace(path)) return;
+    status = savePicture(image, path, target.format, /*overwrite=*/true);
+  }
   if (!status.ok()) {
     std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());
-    messageBox("The file cannot be saved!\n" + status.message());
+    errorBox("The file cannot be saved!\n" + path + "\n" + status.message());
+    showStatus("Not saved: %s", path.c_str());
+    return;
   }
+  resultUnsaved = false;
+  showStatus("Saved %s (%s)", path.c_str(), target.format == ImageFormat::kPng ? "PNG" : "BMP");
+}
+
+bool prepareDifferenceTexture() {
+  if (differenceTexture != 0) return true;
+  try {
+    const std::vector<uint8_t> difference =
+        differenceImage(image.inputDisplay.data(), image.outputDisplay.data(), image.paddedWidth,
+                        image.paddedHeight, image.imageWidth, image.imageHeight);
+    std::vector<uint8_t> reduced;
+    differenceTexture = createPictureTexture(textureData(difference, &reduced),
+                                             image.paddedWidth / textureReductionFactor,
+                                             image.paddedHeight / textureReductionFactor);
+  } catch (const std::bad_alloc&) {
+    differenceTexture = 0;
+  }
+  if (differenceTexture == 0) showStatus("Not enough memory for the difference view");
+  return differenceTexture != 0;
+}
+
+unsigned rightPanelTexture() {
+  switch (comparison.shown) {
+    case RightPanel::kInput:
+      return inputTexture;
+    case RightPanel::kDifference:
+      if (differenceTexture != 0) return differenceTexture;
+      break;
+    case RightPanel::kCleaned:
+      break;
+  }
+  return outputTexture;
 }
 
 }  // namespace nubo

@@ -19,15 +19,27 @@ namespace nubo {
 const char kHelpText[] =
     "Keyboard Control\n\n Zoom in    : PageUp / \"a\"\n Zoom out : PageDown / \"d\"\n"
     " Up            : Up / \"s\"\n Down       : Down / \"x\"\n Left          : Left / \"z\"\n"
-    " Right        : Right / \"c\"";
+    " Right        : Right / \"c\""
+    "\n\nComparing in place\n"
+    " Space : the right panel shows the input / the cleaned picture\n"
+    " V : the right panel shows what the cleaning changed:\n"
+    "       |Y out - Y in| x16, grey on black (V or Space: back)\n\n"
+    "Mouse\n"
+    " Wheel : zoom in / out (x1.25 a notch)\n"
+    " Left drag : move the magnified region\n\n"
+    "Other keys\n"
+    " H : this help\n"
+    " Esc, Ctrl+Q : quit (asks first when the cleaned picture is not saved)\n\n"
+    "Saving\n"
+    " 3. Save output works after 2. Clean. A name ending in .png is written as PNG;\n"
+    " any other as BMP, with .bmp appended unless the name holds .bmp\n"
+    " (an existing file of the appended name is replaced only when you say yes).";
 
 namespace {
 
 constexpr int kSmallButtonWidth = 41;    // Help, About
 constexpr int kCommandButtonWidth = 103;  // the three numbered commands
 constexpr int kSliderWidth = 160;
-constexpr float kMinZoom = 0.5f;
-constexpr float kMaxZoom = 10.0f;
 constexpr float kDefaultZoom = 2.0f;
 
 void onControlCallback(int id) { onControl(id); }
@@ -83,6 +95,7 @@ void loadCommand() {
 }
 
 void saveCommand() {
+  if (!readyToSave()) return;
   if (!chooseOutputFile(chosenPath)) return;
   std::snprintf(outputPath, sizeof outputPath, "%s", chosenPath);
   std::printf("%s\n%s\n", outputPath, chosenPath);
@@ -106,7 +119,8 @@ void loadPicture(const char* path) {
   std::fflush(stdout);
   glutSetWindow(mainWindow);
   platform::setCurrentDirectory(homeDirectory);
-  loadInput();
+  // A file that cannot be loaded leaves the picture and the view as they were.
+  if (!loadInput()) return;
   resetView();
   glutPostRedisplay();
 }

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/control_panel.h"
+#include "app/session.h"
 #include "app/state.h"
 #include "imageio/image_io.h"
 #include "toolkit/glui.h"
@@ -49,7 +51,7 @@ void onDisplay() {
   frame.pictureLoaded = image.imageLoaded != 0;
   if (frame.pictureLoaded) {
     frame.inputTexture = inputTexture;
-    frame.outputTexture = outputTexture;
+    frame.outputTexture = rightPanelTexture();
     frame.geometry = displayGeometry(image.imageWidth, image.imageHeight, image.paddedWidth,
                                      image.paddedHeight, windowWidth, windowHeight, zoom, panX,
                                      panY);
@@ -71,7 +73,9 @@ void onReshape(int /*width*/, int /*height*/) {
 }
 
 void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
-  withMainWindow([key] { apply(navigateKey(&view, key)); });
+  withMainWindow([key] {
+    if (!handleSessionKey(key)) apply(navigateKey(&view, key));
+  });
 }
 
 void onSpecialKey(int key, int /*x*/, int /*y*/) {
@@ -79,6 +83,13 @@ void onSpecialKey(int key, int /*x*/, int /*y*/) {
 }
 
 void onMouse(int button, int state, int x, int y) {
+  // Without a wheel callback GLUT reports each notch as a press and a release.
+  if (button == kWheelUpButton || button == kWheelDownButton) {
+    if (state != GLUT_DOWN) return;
+    const int notches = button == kWheelUpButton ? 1 : -1;
+    withMainWindow([notches] { apply(navigateWheel(&view, notches)); });
+    return;
+  }
   navigateMouse(&view, button, state == GLUT_DOWN, x, y, windowHeight);
 }
 

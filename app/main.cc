@@ -2,12 +2,14 @@
 #include <GL/freeglut.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/control_panel.h"
 #include "app/handlers.h"
+#include "app/session.h"
 #include "app/state.h"
 #include "app/status_line.h"
 #include "platform/platform.h"
@@ -68,6 +70,8 @@ void initDefaults() {
 }  // namespace
 
 int nuboMain(int argc, char** argv) {
+  const int printed = printInformation(argc, argv, NUBO_VERSION, stdout);
+  if (printed >= 0) return printed;
   initDefaults();
   glutInit(&argc, argv);
   glutInitWindowSize(windowWidth, windowHeight);
@@ -84,6 +88,9 @@ int nuboMain(int argc, char** argv) {
   GLUI_Master.set_glutKeyboardFunc(onKeyboard);
   GLUI_Master.set_glutSpecialFunc(onSpecialKey);
   glutMotionFunc(onMotion);
+  // Closing the window ends the event loop instead of the process, after onWindowClose.
+  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+  glutCloseFunc(onWindowClose);
   // What GLUT left of the command line: a picture to open, as "Open with" passes it.
   if (argc > 2) std::fprintf(stderr, "nubo: opening %s only\n", argv[1]);
   if (argc > 1) {
@@ -91,7 +98,10 @@ int nuboMain(int argc, char** argv) {
     glutTimerFunc(0, loadStartupPicture, 0);
   }
   glutMainLoop();
-  return 0;
+  // Message boxes may still be open on threads of their own: end without
+  // running static destructors under them.
+  std::fflush(nullptr);
+  std::_Exit(0);
 }
 
 }  // namespace nubo

@@ -35,6 +35,10 @@ unsigned inputTexture = 0;
 unsigned outputTexture = 0;
 int textureReductionFactor = 1;
 
+ComparisonState comparison;
+unsigned differenceTexture = 0;
+bool resultUnsaved = false;
+
 unsigned logoTexture = 0;
 float logoExtentS = 1.0f;
 float logoExtentT = 1.0f;

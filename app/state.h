@@ -9,6 +9,7 @@
 
 #include "engine/codebook.h"
 #include "engine/working_image.h"
+#include "view/comparison.h"
 #include "view/navigation.h"
 
 class GLUI;
@@ -59,6 +60,13 @@ extern WorkingImage image;
 extern unsigned inputTexture;
 extern unsigned outputTexture;
 extern int textureReductionFactor;  // > 1 when the textures hold a reduced copy
+
+// Comparing in place: what the right panel shows; the difference view's
+// texture (0 until "v" first shows it after a clean); whether the cleaned
+// result has been saved since the last clean.
+extern ComparisonState comparison;
+extern unsigned differenceTexture;
+extern bool resultUnsaved;
 
 // Logo.
 extern unsigned logoTexture;

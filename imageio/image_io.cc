@@ -218,12 +218,18 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
   if (!status.ok()) return status;
   if (metadata != nullptr) *metadata = std::move(decoded.metadata);
   if (warning != nullptr) *warning = std::move(decoded.warning);
+  return loadDecoded(&decoded, image, showStatus);
+}
+
+Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus) {
+  releaseWorkingImage(image);
+  DecodedImage& decoded = *picture;
   try {
     if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
       releaseWorkingImage(image);
       return tooLittleMemory();
     }
-    decoded = DecodedImage();  // give the memory back before preprocessing
+    decoded.rgb = std::vector<uint8_t>();  // give the memory back before preprocessing
     preprocessImage(image, showStatus);
   } catch (const std::bad_alloc&) {
     releaseWorkingImage(image);

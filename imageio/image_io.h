@@ -49,6 +49,12 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
                  const StatusCallback& showStatus, ImageMetadata* metadata = nullptr,
                  std::string* warning = nullptr);
 
+// The second half of loadInput, for a caller that decoded (and so checked)
+// the file first: releases whatever image held, fills the display buffers from
+// *picture, frees its pixels and preprocesses. On failure image is left
+// released with imageLoaded = 0.
+Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus);
+
 enum class ImageFormat { kBmp, kPng };
 
 // The lower-case extension of the last component of path, without the dot

@@ -40,7 +40,7 @@ DialogResult chooseFileToOpen(const std::string& title, const FileFilter& filter
 DialogResult chooseFileToSave(const std::string& title, const FileFilter& filter,
                               std::string* path, std::string* error);
 
-enum class MessageIcon { kNone, kInformation };
+enum class MessageIcon { kNone, kInformation, kError };
 
 // Shows a message box with text under the caption and returns when the user
 // has closed it. When no dialog program can show the box, the text goes to
@@ -50,6 +50,16 @@ void showMessageBox(const std::string& text, const std::string& caption, Message
 // showMessageBox on a detached thread of its own; returns at once. Every call
 // opens a further box. Returns false when no thread could be started.
 bool showMessageBoxAsync(const std::string& text, const std::string& caption, MessageIcon icon);
+
+enum class Answer {
+  kYes,
+  kNo,      // No, or the box closed without an answer
+  kFailed,  // no box could be shown; *error says why in one line
+};
+
+// Asks a yes/no question in a box (a warning with Yes and No) and returns when
+// the user has answered; blocks the caller meanwhile.
+Answer askQuestion(const std::string& text, const std::string& caption, std::string* error);
 
 // Starts body on a detached thread; false when no thread could be started.
 bool startDetachedThread(std::function<void()> body);

@@ -236,13 +236,15 @@ std::string asLiteralRichText(const std::string& text) {
 
 std::vector<std::string> messageBoxArguments(const DialogProgram& program, const std::string& text,
                                              const std::string& caption, MessageIcon icon) {
+  const bool error = icon == MessageIcon::kError;
   if (program.name == "zenity") {
-    std::vector<std::string> argv = {"zenity", "--info", "--no-markup", "--title=" + caption,
-                                     "--text=" + text};
+    std::vector<std::string> argv = {"zenity", error ? "--error" : "--info", "--no-markup",
+                                     "--title=" + caption, "--text=" + text};
     if (icon == MessageIcon::kNone) argv.push_back("--icon-name=");  // an empty icon: none
     return argv;
   }
-  return {"kdialog", "--title=" + caption, "--msgbox=" + asLiteralRichText(text)};
+  return {"kdialog", "--title=" + caption,
+          (error ? "--error=" : "--msgbox=") + asLiteralRichText(text)};
 }
 
 // The message box's text on standard error, when no box could show it.
@@ -292,6 +294,29 @@ void showMessageBox(const std::string& text, const std::string& caption, Message
   bool closed = result.started && result.exited &&
                 (result.exitStatus == 0 || result.exitStatus == 1) && !cannotOpenDisplay(result);
   if (!closed) writeToStandardError(text, caption, failureReason(program, result));
+}
+
+Answer askQuestion(const std::string& text, const std::string& caption, std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
+  DialogProgram program;
+  if (!findDialogProgram(&program)) {
+    *error = kNoMessageProgram;
+    return Answer::kFailed;
+  }
+  const std::vector<std::string> argv =
+      program.name == "zenity"
+          ? std::vector<std::string>{"zenity", "--question", "--no-markup",
+                                     "--title=" + caption, "--text=" + text}
+          : std::vector<std::string>{"kdialog", "--title=" + caption,
+                                     "--warningyesno=" + asLiteralRichText(text)};
+  ProcessResult result = runProgram(program.path, argv);
+  if (result.started && result.exited && !cannotOpenDisplay(result)) {
+    if (result.exitStatus == 0) return Answer::kYes;
+    if (result.exitStatus == 1) return Answer::kNo;  // No, Escape or the close button
+  }
+  *error = failureReason(program, result);
+  return Answer::kFailed;
 }
 
 bool showMessageBoxAsync(const std::string& text, const std::string& caption, MessageIcon icon) {

@@ -4,3 +4,4 @@ nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
 # selects it; a hung decoder must not hold the run up for long.
 add_test(NAME imageio_test COMMAND imageio_test)
 set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
+nubo_test(output_name_test SOURCES output_name_test.cc LIBS nubo_imageio nubo_engine)

@@ -411,6 +411,41 @@ TEST_F(PlatformTest, KdialogMessageBoxEscapesMarkup) {
             "--title=Cap\n--msgbox=<qt>a &lt;b&gt; &amp; &quot;c&quot;<br>&nbsp;&nbsp;x</qt>\n");
 }
 
+TEST_F(PlatformTest, QuestionsAnswerYesOrNoAndErrorBoxesSayError) {
+  useFakeZenity("");
+  writeFile(root_ / "replies", "no\nyes\n");
+  ScopedEnv replies("FAKE_ZENITY_REPLIES", (root_ / "replies").string());
+  std::string error;
+  EXPECT_EQ(askQuestion("Replace a.bmp?", "Nubo 1.3", &error), Answer::kNo);
+  EXPECT_EQ(askQuestion("Replace a.bmp?", "Nubo 1.3", &error), Answer::kYes);
+  showMessageBox("The file cannot be opened!\nx.jpg", "Nubo 1.3", MessageIcon::kError);
+  std::vector<Args> log = fakeLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0], (Args{"--question", "--no-markup", "--title=Nubo 1.3", "--text=Replace a.bmp?"}));
+  EXPECT_EQ(log[2], (Args{"--error", "--no-markup", "--title=Nubo 1.3",
+                          "--text=The file cannot be opened!\nx.jpg"}));
+  // Without a display the question fails and says why; it is never taken for an answer.
+  ScopedEnv noDisplay("FAKE_ZENITY_NO_DISPLAY", "1");
+  EXPECT_EQ(askQuestion("Quit?", "Nubo 1.3", &error), Answer::kFailed);
+  EXPECT_EQ(error, "zenity cannot open the display :99");
+}
+
+TEST_F(PlatformTest, KdialogAsksWithWarningYesNo) {
+  writeScript(bin_, "kdialog",
+              "printf '%s\\n' \"$@\" > '" + (root_ / "args").string() + "'\nexit 1\n");
+  std::string error;
+  EXPECT_EQ(askQuestion("Quit <now>?", "Cap", &error), Answer::kNo);
+  EXPECT_EQ(readFile(root_ / "args"), "--title=Cap\n--warningyesno=<qt>Quit &lt;now&gt;?</qt>\n");
+  showMessageBox("bad", "Cap", MessageIcon::kError);
+  EXPECT_EQ(readFile(root_ / "args"), "--title=Cap\n--error=<qt>bad</qt>\n");
+}
+
+TEST_F(PlatformTest, QuestionWithoutProgramFails) {
+  std::string error;
+  EXPECT_EQ(askQuestion("Quit?", "Nubo 1.3", &error), Answer::kFailed);
+  EXPECT_EQ(error, "no message box program: install zenity or kdialog");
+}
+
 TEST_F(PlatformTest, MessageBoxWithoutProgramGoesToStandardError) {
   testing::internal::CaptureStderr();
   showMessageBox("The file cannot be opened!", "Nubo 1.3", MessageIcon::kNone);

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "view/comparison.h"
 #include "view/geometry.h"
 #include "view/navigation.h"
 #include "view/texture.h"
@@ -335,6 +337,109 @@ TEST(Texture, ReducedBufferAveragesSquaresAndKeepsPaddingWhite) {
   EXPECT_EQ(out[0], (0 + 10 + 1 + 101 + 2) / 4);
   EXPECT_EQ(out[1], (0 + 20 + 2 + 102 + 2) / 4);
   EXPECT_EQ(out[3], 255);
+}
+
+TEST(Wheel, NotchesMultiplyOrDivideByAQuarterWithinTheSliderRange) {
+  NavigationState state;
+  NavigationResult r = navigateWheel(&state, 1);
+  EXPECT_FLOAT_EQ(state.zoom, 2.5f);
+  EXPECT_TRUE(r.redraw);
+  EXPECT_TRUE(r.setSlider);
+  navigateWheel(&state, -1);
+  EXPECT_FLOAT_EQ(state.zoom, 2.0f);
+  // From 2 to 8 in seven notches (2 x 1.25^7 = 9.54 is still inside), the eighth stops at 10.
+  for (int k = 0; k < 7; ++k) navigateWheel(&state, 1);
+  EXPECT_NEAR(state.zoom, 9.5367432f, 1e-5f);
+  navigateWheel(&state, 1);
+  EXPECT_FLOAT_EQ(state.zoom, kMaxZoom);
+  r = navigateWheel(&state, 1);  // at the limit nothing changes, nothing is redrawn
+  EXPECT_FLOAT_EQ(state.zoom, kMaxZoom);
+  EXPECT_FALSE(r.redraw);
+  EXPECT_FALSE(r.setSlider);
+  // Down to the lower limit, never below it.
+  for (int k = 0; k < 20; ++k) navigateWheel(&state, -1);
+  EXPECT_FLOAT_EQ(state.zoom, kMinZoom);
+  EXPECT_FALSE(navigateWheel(&state, -3).redraw);
+  // Several notches at once count each.
+  state.zoom = 2.0f;
+  navigateWheel(&state, 2);
+  EXPECT_FLOAT_EQ(state.zoom, 3.125f);
+  EXPECT_FALSE(navigateWheel(&state, 0).redraw);
+}
+
+TEST(Comparison, SpaceFlipsAndVShowsTheDifferenceOnlyAfterAClean) {
+  ComparisonState state;
+  ComparisonResult r = flipRightPanel(&state);
+  EXPECT_FALSE(r.redraw);
+  EXPECT_EQ(r.status, nullptr);
+  EXPECT_FALSE(toggleDifference(&state).redraw);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+
+  resetComparison(&state, true);  // a clean
+  r = flipRightPanel(&state);
+  EXPECT_TRUE(r.redraw);
+  EXPECT_EQ(state.shown, RightPanel::kInput);
+  EXPECT_STREQ(r.status, "Right panel: input");
+  r = flipRightPanel(&state);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+  EXPECT_STREQ(r.status, "Right panel: cleaned");
+  // "v" from either side shows the difference; "v" or space leaves it for the cleaned side.
+  flipRightPanel(&state);
+  r = toggleDifference(&state);
+  EXPECT_EQ(state.shown, RightPanel::kDifference);
+  EXPECT_EQ(std::string(r.status).rfind("Right panel: difference", 0), 0u);
+  toggleDifference(&state);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+  toggleDifference(&state);
+  r = flipRightPanel(&state);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+  EXPECT_STREQ(r.status, "Right panel: cleaned");
+  // A new clean shows the cleaned side again; a load forgets the result.
+  flipRightPanel(&state);
+  resetComparison(&state, true);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+  flipRightPanel(&state);
+  resetComparison(&state, false);
+  EXPECT_EQ(state.shown, RightPanel::kCleaned);
+  EXPECT_FALSE(flipRightPanel(&state).redraw);
+}
+
+TEST(Comparison, DifferenceIsSixteenTimesTheLuminanceChangeAsGreyOnBlack) {
+  // A 3 x 2 picture in 4 x 2 buffers (rows bottom first).
+  const int pw = 4, ph = 2;
+  std::vector<uint8_t> in(pw * ph * 3, 255), out(pw * ph * 3, 255);
+  auto set = [pw](std::vector<uint8_t>* b, int r, int c, int R, int G, int B) {
+    uint8_t* p = b->data() + (r * pw + c) * 3;
+    p[0] = static_cast<uint8_t>(R);
+    p[1] = static_cast<uint8_t>(G);
+    p[2] = static_cast<uint8_t>(B);
+  };
+  set(&in, 0, 0, 100, 100, 100);
+  set(&out, 0, 0, 100, 100, 100);  // untouched: black
+  set(&in, 0, 1, 100, 100, 100);
+  set(&out, 0, 1, 103, 103, 103);  // +3 grey levels: 48
+  set(&in, 0, 2, 50, 60, 70);
+  set(&out, 0, 2, 40, 60, 70);     // -10 red: |Y| = 2.99, x16 = 47.84 -> 48
+  set(&in, 1, 0, 0, 0, 0);
+  set(&out, 1, 0, 0, 20, 0);       // 11.74 x16 = 187.84 -> 188
+  set(&in, 1, 1, 0, 0, 0);
+  set(&out, 1, 1, 200, 200, 200);  // saturates at 255
+  set(&in, 1, 2, 10, 200, 30);
+  set(&out, 1, 2, 10, 199, 30);    // 0.587 x16 = 9.39 -> 9
+  const std::vector<uint8_t> d = differenceImage(in.data(), out.data(), pw, ph, 3, 2);
+  ASSERT_EQ(d.size(), in.size());
+  const int expected[2][3] = {{0, 48, 48}, {188, 255, 9}};
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 3; ++c) {
+      const uint8_t* p = d.data() + (r * pw + c) * 3;
+      EXPECT_EQ(p[0], expected[r][c]) << r << "," << c;
+      EXPECT_EQ(p[1], p[0]);
+      EXPECT_EQ(p[2], p[0]);
+    }
+    // The padding column stays white.
+    const uint8_t* pad = d.data() + (r * pw + 3) * 3;
+    EXPECT_EQ(pad[0] + pad[1] + pad[2], 3 * 255);
+  }
 }
 
 }  // namespace

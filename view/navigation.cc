@@ -15,7 +15,6 @@ constexpr double kZoomKeyStep = 0.1;    // "a" / "d"
 constexpr double kZoomPageStep = 0.05;  // Page Up / Page Down
 constexpr double kPanKeyStep = 0.05;    // "c" "z" "s" "x"
 constexpr double kPanArrowStep = 0.02;  // arrow keys
-constexpr float kMinZoom = 0.5f;
 // Drags below the split row move the picture with the pointer, at a tenth of the gain.
 constexpr double kPanelDragFactor = 0.1;
 
@@ -145,6 +144,21 @@ NavigationResult navigateMotion(NavigationState* state, int x, int y, int window
     state->panY = state->dragPanY;
     result.redraw = true;
   }
+  return result;
+}
+
+NavigationResult navigateWheel(NavigationState* state, int notches) {
+  double next = state->zoom;
+  for (int k = 0; k < notches; ++k) next *= kWheelZoomFactor;
+  for (int k = 0; k > notches; --k) next /= kWheelZoomFactor;
+  if (next < kMinZoom) next = kMinZoom;
+  if (next > kMaxZoom) next = kMaxZoom;
+  NavigationResult result;
+  const float zoom = static_cast<float>(next);
+  if (zoom == state->zoom) return result;
+  state->zoom = zoom;
+  result.redraw = true;
+  result.setSlider = true;
   return result;
 }
 

@@ -22,6 +22,15 @@ struct NavigationResult {
   bool showHelp = false;   // open the keyboard help box
 };
 
+// The Zoom slider's range, which every zoom change stays within.
+constexpr float kMinZoom = 0.5f;
+constexpr float kMaxZoom = 10.0f;
+// One notch of the mouse wheel multiplies (up) or divides (down) the zoom by this.
+constexpr double kWheelZoomFactor = 1.25;
+// GLUT reports the wheel as presses of these buttons when no wheel callback is set.
+constexpr int kWheelUpButton = 3;
+constexpr int kWheelDownButton = 4;
+
 // Drag pixels to pan units.
 constexpr double kDragGain = 0.008;
 // Pixel row (from the bottom) between the overview above and the panels below.
@@ -37,6 +46,10 @@ NavigationResult navigateSpecialKey(NavigationState* state, int key);
 // A button press (down true) or release at window position (x, y), y downwards.
 void navigateMouse(NavigationState* state, int button, bool down, int x, int y,
                    int windowHeight);
+// One notch of the mouse wheel: notches > 0 zoom in, < 0 zoom out, each by
+// kWheelZoomFactor, kept within [kMinZoom, kMaxZoom]. Redraws and moves the
+// slider only when the zoom changed.
+NavigationResult navigateWheel(NavigationState* state, int notches);
 // Pointer movement with a button held, at window position (x, y), y downwards.
 NavigationResult navigateMotion(NavigationState* state, int x, int y, int windowHeight,
                                 double dragGain);
