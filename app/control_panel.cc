@@ -229,6 +229,10 @@ void onControl(int id) {
     default:
       break;
   }
+  // After a button or the checkbox the keyboard belongs to the picture again,
+  // so that space and "v" compare instead of pressing the control once more.
+  // The slider keeps it: its arrow keys step it.
+  if (id != kZoomSliderId) GLUI_Master.activate(nullptr);
   if (previous != mainWindow) glutSetWindow(previous);
 }
 

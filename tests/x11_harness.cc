@@ -275,14 +275,30 @@ void XServer::click(int x, int y, int button) {
   release(button);
 }
 
-void XServer::key(const std::string& keysymName, bool shift) {
+void XServer::key(const std::string& keysymName, bool shift, bool control) {
   Display* d = dpy(display_);
   const KeyCode code = XKeysymToKeycode(d, XStringToKeysym(keysymName.c_str()));
   const KeyCode shiftCode = XKeysymToKeycode(d, XK_Shift_L);
+  const KeyCode controlCode = XKeysymToKeycode(d, XK_Control_L);
+  if (control) XTestFakeKeyEvent(d, controlCode, True, CurrentTime);
   if (shift) XTestFakeKeyEvent(d, shiftCode, True, CurrentTime);
   XTestFakeKeyEvent(d, code, True, CurrentTime);
   XTestFakeKeyEvent(d, code, False, CurrentTime);
   if (shift) XTestFakeKeyEvent(d, shiftCode, False, CurrentTime);
+  if (control) XTestFakeKeyEvent(d, controlCode, False, CurrentTime);
+  sync();
+}
+
+void XServer::closeWindow(unsigned long window) {
+  Display* d = dpy(display_);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, window, False, NoEventMask, &event);
   sync();
 }
 

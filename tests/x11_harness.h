@@ -26,6 +26,10 @@ struct Rect {
 struct Rgb {
   int r = 0, g = 0, b = 0;
 };
+inline bool operator==(const Rgb& a, const Rgb& b) {
+  return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+inline bool operator!=(const Rgb& a, const Rgb& b) { return !(a == b); }
 
 // A captured area of the screen.
 struct Shot {
@@ -88,7 +92,9 @@ class XServer {
   void press(int button);
   void release(int button);
   // Types one key: keysym name as X knows it ("a", "Page_Up", "Left", "Return").
-  void key(const std::string& keysymName, bool shift = false);
+  void key(const std::string& keysymName, bool shift = false, bool control = false);
+  // Asks window to close, as a window manager's close button does (WM_DELETE_WINDOW).
+  void closeWindow(unsigned long window);
   void sync();
 
  private:
