@@ -101,5 +101,42 @@ TEST(Texts, HelpTextKeepsItsSpacing) {
   EXPECT_NE(help.find("Right / \"c\""), std::string::npos);
 }
 
+TEST(CommandLine, VersionAndHelpPrintAndEverythingElseOpensTheWindow) {
+  auto run = [](std::vector<std::string> words, std::string* printed) {
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::FILE* out = std::tmpfile();
+    const int status = printInformation(static_cast<int>(words.size()), argv.data(), "1.3", out);
+    std::rewind(out);
+    printed->clear();
+    for (int c; (c = std::fgetc(out)) != EOF;) printed->push_back(static_cast<char>(c));
+    std::fclose(out);
+    return status;
+  };
+  std::string printed;
+  EXPECT_EQ(run({"nubo", "--version"}, &printed), 0);
+  EXPECT_EQ(printed, "nubo 1.3\n");
+  EXPECT_EQ(run({"nubo", "--help"}, &printed), 0);
+  EXPECT_EQ(printed, kUsageText);
+  for (const char* word : {"PICTURE", "Space", "v ", "Esc, Ctrl+Q", "wheel", "left drag", ".png"}) {
+    EXPECT_NE(printed.find(word), std::string::npos) << word;
+  }
+  // A picture, no argument, or an option only after the picture: the window starts.
+  EXPECT_EQ(run({"nubo", "photo.jpg"}, &printed), -1);
+  EXPECT_EQ(run({"nubo"}, &printed), -1);
+  EXPECT_EQ(run({"nubo", "photo.jpg", "--version"}, &printed), -1);
+  EXPECT_EQ(printed, "");
+}
+
+TEST(Texts, HelpTextTellsTheNewKeysBelowTheKeyTable) {
+  const std::string help = kHelpText;
+  const size_t table = help.find(" Right        : Right / \"c\"");
+  ASSERT_NE(table, std::string::npos);
+  for (const char* word : {"Space", " V :", "Wheel", "Esc, Ctrl+Q", ".png", ".bmp"}) {
+    EXPECT_GT(help.find(word), table) << word;
+  }
+}
+
 }  // namespace
 }  // namespace nubo
