@@ -753,9 +753,11 @@ TEST_F(Gui, AFailedSaveSaysSoAndAnOverLongPathIsRefused) {
   EXPECT_EQ(readFile(work_ + "/stdout"), "");  // treated as a cancel: nothing printed
   clickControl("1. Load input ");
   ASSERT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
+  clickControl("2. Clean       ");  // only a cleaned picture is saved
   clickControl("3. Save output");
   EXPECT_TRUE(x11test::waitUntil([&] { return logCount("The file cannot be saved!") == 1; },
                                  milliseconds(10000)));
+  EXPECT_EQ(logCount("--error"), 1);
   EXPECT_TRUE(program_.running());
 }
 
