@@ -97,6 +97,16 @@ check "--convert-all takes every interior pixel through the colour round trip" \
 check "--convert-all differs from the default on a cleaned photo" \
   test -s "$work/all.bmp" -a "$(cmp -s "$work/one.bmp" "$work/all.bmp"; echo $?)" = 1
 
+# Where the shipped index abstains (above quality 60), the decoded JPEG comes back byte for byte.
+for q in 75 95; do
+  "$build/nubo-compress" --quality $q "$src/data/samples/astronaut.png" "$work/q$q.jpg" || exit 1
+  "$clean" --data-dir "$src/data" "$work/q$q.jpg" "$work/q$q.bmp" 2>"$work/err"
+  "$clean" --codebook "$work/abstain.cb" "$work/q$q.jpg" "$work/q$q-decoded.bmp" 2>/dev/null
+  check "quality $q with the shipped codebooks: the decoded JPEG unchanged" \
+    cmp -s "$work/q$q.bmp" "$work/q$q-decoded.bmp"
+  check "quality $q: estimated as such" grep -q "estimated JPEG quality $q" "$work/err"
+done
+
 # nubo-eval reports both modes; with the abstaining codebook the default gains exactly nothing.
 "$build/nubo-eval" --cleaner "$clean" --codebook "$work/abstain.cb" --quality 90 \
   --protocol colour -j 1 "$work/out.png" >"$work/eval" 2>"$work/eval-err"
