@@ -25,6 +25,10 @@ namespace {
 // chooses it by default.
 std::string pictureCodebookPath;
 
+// What the loaded picture's file carried (ICC profile, EXIF, XMP), for the saved
+// PNG, as nubo-clean carries it over.
+ImageMetadata pictureMetadata;
+
 const std::string& dataDirectory() { return dataFolder; }
 
 void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
@@ -134,7 +138,8 @@ static void findDataFolder() {
     return;
   }
   dataFolder = found.dir;
-  if (!found.firstChoice) std::fprintf(stderr, "nubo: data folder %s\n", dataFolder.c_str());
+  // Named only when it is not where one would expect it.
+  if (!found.usual) std::fprintf(stderr, "nubo: using the data folder %s\n", dataFolder.c_str());
 }
 
 void initCodebook() {
@@ -156,7 +161,10 @@ void initCodebook() {
 void loadInput() {
   deleteTextures();
   pictureCodebookPath.clear();
-  const Status status = nubo::loadInput(inputPath, &image, statusFromEngine);
+  pictureMetadata = ImageMetadata();
+  std::string warning;
+  const Status status =
+      nubo::loadInput(inputPath, &image, statusFromEngine, &pictureMetadata, &warning);
   if (!status.ok()) {
     std::fprintf(stderr, "nubo: %s: %s\n", inputPath, status.message().c_str());
     messageBox("The file cannot be opened!\n" + status.message());
@@ -164,6 +172,11 @@ void loadInput() {
   }
   chooseCodebook();
   createTextures();
+  if (!warning.empty()) {
+    // Still cleaned, as nubo-clean does; the status line says the file is damaged.
+    std::fprintf(stderr, "nubo: warning: %s: %s\n", inputPath, warning.c_str());
+    showStatus("warning: %s", warning.c_str());
+  }
 }
 
 void removeRinging() {
@@ -182,7 +195,7 @@ void removeRinging() {
 void saveOutput() {
   if (!image.imageLoaded) return;
   std::string path = outputPath;
-  const Status status = nubo::saveOutput(image, &path);
+  const Status status = nubo::saveOutput(image, &path, pictureMetadata);
   std::snprintf(outputPath, sizeof outputPath, "%s", path.c_str());
   if (!status.ok()) {
     std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());
