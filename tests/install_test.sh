@@ -55,11 +55,25 @@ for tool in nubo-clean nubo-train nubo-eval; do
   while read -r option; do
     check "$tool man page names $option" grep -q -- "$option" "$work/$tool.man"
   done <"$work/$tool.options"
-  check "$tool man page: exit status" grep -q '^\.SH "\?EXIT STATUS' "$work/$tool.man"
+  check "$tool man page: one exit status" \
+    test "$(grep -c -i '^\.S[HS] "\?EXIT STATUS' "$work/$tool.man")" -eq 1
   check "$tool man page: version" grep -q "$tool 1\.[0-9]" "$work/$tool.man"
+  check "$tool man page: a NAME line that says what it does" \
+    sh -c "sed -n '/^\.SH NAME/{n;p;}' '$work/$tool.man' | grep -q '^$tool - [a-z].* [a-z]' &&
+           ! sed -n '/^\.SH NAME/{n;p;}' '$work/$tool.man' | grep -q '^$tool - $tool\$'"
+  check "$tool man page: SEE ALSO does not name the page itself" \
+    sh -c "! sed -n '/^\.SH \"SEE ALSO/,\$p' '$work/$tool.man' | grep -q '^\.BR $tool '"
 done
 check "nubo-clean man page: examples" grep -q '^\.SH EXAMPLES' "$work/nubo-clean.man"
+check "nubo-clean man page: one example a paragraph" \
+  test "$(sed -n '/^\.SH EXAMPLES/,/^\.SH/p' "$work/nubo-clean.man" | grep -c '^nubo-clean \|^cat ')" -eq \
+  "$(sed -n '/^\.SH EXAMPLES/,/^\.SH/p' "$work/nubo-clean.man" | grep -c '^\.IP')"
+check "nubo-clean man page: BMP carries no metadata" grep -q 'BMP output carries no metadata' \
+  "$work/nubo-clean.man"
 gzip -dc "$prefix/share/man/man1/nubo.1.gz" | sed 's/\\-/-/g' >"$work/nubo.man"
+check "nubo man page: NAME line" sh -c "sed -n '/^\.SH NAME/{n;p;}' '$work/nubo.man' | grep -q '^nubo - '"
+check "nubo man page: SEE ALSO does not name the page itself" \
+  sh -c "! sed -n '/^\.SH \"\?SEE ALSO/,\$p' '$work/nubo.man' | grep -q '^\.BR nubo '"
 for key in PageUp PageDown Left Right Up Down '\.BR a' 'd' 'z' 'c' 's' 'x' '\.B h'; do
   check "nubo man page names the key $key" grep -q -- "$key" "$work/nubo.man"
 done

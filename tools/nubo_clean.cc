@@ -23,7 +23,7 @@
 
 namespace {
 
-// The end of --help: output names, the data search, examples and exit statuses
+// The end of --help: output names, the data search, exit statuses and examples
 // (the man page is made from --help, so this is its one source).
 constexpr const char* kHelpFooter =
     "Output names: OUTPUT ending in .png is written as PNG, any other as BMP; \".bmp\"\n"
@@ -48,6 +48,9 @@ constexpr const char* kHelpFooter =
     "codebooks. Standard error names the folder when it is neither data/ below the\n"
     "current folder nor the installed one, or with --verbose.\n"
     "\n"
+    "Exits with 0 when every picture was cleaned, 1 when some picture or the\n"
+    "codebook failed, 2 for wrong or missing arguments (then nothing is cleaned).\n"
+    "\n"
     "Examples:\n"
     "  nubo-clean photo.jpg photo-clean.png\n"
     "\n"
@@ -55,11 +58,7 @@ constexpr const char* kHelpFooter =
     "\n"
     "  nubo-clean --codebook my.cb --smooth scan.bmp scan-clean.bmp\n"
     "\n"
-    "  cat photo.jpg | nubo-clean --format png - - >photo-clean.png\n"
-    "\n"
-    "Exit status:\n"
-    "  0 every picture was cleaned, 1 some picture or the codebook failed,\n"
-    "  2 wrong or missing arguments (nothing is cleaned).\n";
+    "  cat photo.jpg | nubo-clean --format png - - >photo-clean.png\n";
 
 // The name standard input goes by in messages.
 constexpr const char* kStandardInputName = "standard input";
