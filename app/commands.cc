@@ -139,7 +139,7 @@ static void findDataFolder() {
   }
   dataFolder = found.dir;
   // Named only when it is not where one would expect it.
-  if (!found.usual) std::fprintf(stderr, "nubo: using the data folder %s\n", dataFolder.c_str());
+  if (!found.usual) std::fprintf(stderr, "nubo: data folder %s\n", dataFolder.c_str());
 }
 
 void initCodebook() {
