@@ -32,6 +32,10 @@ std::string pictureCodebookPath;
 // newly chosen file cannot be loaded.
 std::string loadedPicturePath;
 
+// What the loaded picture's file carried (ICC profile, EXIF, XMP), for the saved
+// PNG, as nubo-clean carries it over.
+ImageMetadata pictureMetadata;
+
 const std::string& dataDirectory() { return dataFolder; }
 
 void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
@@ -172,7 +176,8 @@ static void findDataFolder() {
     return;
   }
   dataFolder = found.dir;
-  if (!found.firstChoice) std::fprintf(stderr, "nubo: data folder %s\n", dataFolder.c_str());
+  // Named only when it is not where one would expect it.
+  if (!found.usual) std::fprintf(stderr, "nubo: data folder %s\n", dataFolder.c_str());
 }
 
 void initCodebook() {
@@ -195,6 +200,7 @@ bool loadInput() {
   const std::string path = inputPath;
   DecodedImage decoded;
   Status status = decodeImageFile(path, &decoded);
+  std::string warning;
   if (status.ok()) {
     // The file is good: only now does the shown picture give way to it.
     deleteTextures();
@@ -202,6 +208,8 @@ bool loadInput() {
     loadedPicturePath.clear();
     resetComparison(&comparison, false);
     resultUnsaved = false;
+    pictureMetadata = std::move(decoded.metadata);
+    warning = std::move(decoded.warning);
     status = loadDecoded(&decoded, &image, statusFromEngine);
   }
   if (!status.ok()) {
@@ -218,6 +226,11 @@ bool loadInput() {
   loadedPicturePath = path;
   chooseCodebook();
   createTextures();
+  if (!warning.empty()) {
+    // Still cleaned, as nubo-clean does; the status line says the file is damaged.
+    std::fprintf(stderr, "nubo: warning: %s: %s\n", path.c_str(), warning.c_str());
+    showStatus("warning: %s", warning.c_str());
+  }
   return true;
 }
 
@@ -258,7 +271,7 @@ void saveOutput() {
     path = target.path;
     std::snprintf(outputPath, sizeof outputPath, "%s", path.c_str());
     if (target.extended && fileExists(path) && !mayReplace(path)) return;
-    status = savePicture(image, path, target.format, /*overwrite=*/true);
+    status = savePicture(image, path, target.format, /*overwrite=*/true, pictureMetadata);
   }
   if (!status.ok()) {
     std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());

@@ -28,6 +28,13 @@ bool sameFolder(const std::string& a, const std::string& b) {
   return pa == pb;
 }
 
+// The installed data folder for the program at executablePath; empty when unknown.
+std::string installedDataDir(const DataDirSources& sources) {
+  if (sources.executablePath.empty() || !fs::path(sources.executablePath).is_absolute()) return "";
+  const fs::path bin = fs::path(sources.executablePath).parent_path();
+  return (bin / kInstalledDataDirFromBin).lexically_normal().string();
+}
+
 }  // namespace
 
 std::vector<std::string> dataDirCandidates(const DataDirSources& sources) {
@@ -40,7 +47,7 @@ std::vector<std::string> dataDirCandidates(const DataDirSources& sources) {
   addCandidate(sources.environmentDir, &out);
   if (!sources.executablePath.empty() && fs::path(sources.executablePath).is_absolute()) {
     const fs::path bin = fs::path(sources.executablePath).parent_path();
-    addCandidate((bin / kInstalledDataDirFromBin).lexically_normal().string(), &out);
+    addCandidate(installedDataDir(sources), &out);
     if (!sources.buildDir.empty() && sameFolder(bin.string(), sources.buildDir)) {
       addCandidate(sources.sourceDataDir, &out);
     }
@@ -56,6 +63,8 @@ DataDirResult findDataDir(const DataDirSources& sources,
     if (usable(dir)) {
       result.dir = dir;
       result.firstChoice = result.tried.size() == 1;
+      result.usual = !sources.explicitDir.empty() || dir == sources.startDataDir ||
+                     dir == installedDataDir(sources);
       break;
     }
   }

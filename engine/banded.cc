@@ -124,7 +124,7 @@ void cleanBand(const Job& job, int band, Scratch* s) {
     return s->blocks[static_cast<size_t>(y / kBlockSize - ub0) * blockCols + x / kBlockSize] != 0;
   };
   const bool smooth = job.options->smoothNonEdge;
-  const bool keep = job.options->keepUntouched;
+  const bool convertAll = job.options->convertAll;
   const MutableRgbRows& out = *job.out;
   auto interior = [&](int i) { return i >= 2 && i < h - 2 && w >= 5; };
   // The pass over the band's rows first, so that the edge pixels of all of
@@ -179,16 +179,16 @@ void cleanBand(const Job& job, int band, Scratch* s) {
     }
     for (int j = 2; j <= w - 3; ++j) {
       const uint8_t* p = src + 3 * j;
-      if (keep && outRow[j] == yRow[j]) {
+      if (!convertAll && outRow[j] == yRow[j]) {
         copyPixel(p, in.bgr, dst + 3 * j, out.bgr);
         continue;
       }
       int r, g, b;
       rgbOf(p, in.bgr, &r, &g, &b);
-      float yiq[3];
-      rgbToYiq(yiq, r, g, b);
+      const uint8_t rgbIn[3] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g),
+                                static_cast<uint8_t>(b)};
       uint8_t rgb[3];
-      yiqToRgb(rgb, outRow[j], yiq[1], yiq[2]);
+      pixelAfterPass(rgbIn, yRow[j], outRow[j], convertAll, rgb);
       putRgb(dst + 3 * j, out.bgr, rgb);
     }
   }

@@ -39,4 +39,6 @@ void yiqToRgb(uint8_t* rgb, float y, float i, float q) {
   rgb[2] = toByte(b);
 }
 
+uint8_t lumaToByte(float y) { return toByte(y); }
+
 }  // namespace nubo

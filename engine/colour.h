@@ -15,6 +15,10 @@ void rgbToYiq(float* yiq, int r, int g, int b);
 // 0..1 (NaN gives 0), scaled by 255 and truncated toward zero.
 void yiqToRgb(uint8_t* rgb, float y, float i, float q);
 
+// The byte of a luminance y alone: clamped to 0..1 (NaN gives 0), times 255,
+// truncated toward zero; what yiqToRgb gives in every channel for I = Q = 0.
+uint8_t lumaToByte(float y);
+
 }  // namespace nubo
 
 #endif  // NUBO_ENGINE_COLOUR_H_

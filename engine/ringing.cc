@@ -167,6 +167,26 @@ void EdgePixelBatch::flush() {
   count_ = 0;
 }
 
+void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll,
+                    uint8_t* out) {
+  if (!convertAll) {
+    if (outputY == inputY) {
+      // Y as it was: the input bytes, without the truncating round trip.
+      out[0] = rgb[0];
+      out[1] = rgb[1];
+      out[2] = rgb[2];
+      return;
+    }
+    if (rgb[0] == rgb[1] && rgb[1] == rgb[2]) {
+      out[0] = out[1] = out[2] = lumaToByte(outputY);
+      return;
+    }
+  }
+  float yiq[3];
+  rgbToYiq(yiq, rgb[0], rgb[1], rgb[2]);
+  yiqToRgb(out, outputY, yiq[1], yiq[2]);
+}
+
 float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
                  int j) {
   const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
@@ -221,14 +241,9 @@ void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOpt
       [&](int i, int) {
         for (int j = 2; j <= w - 3; ++j) {
           const size_t at = (static_cast<size_t>(i) * w + j) * 3;
-          const float* yiq = in.outputYiq.data() + at;
           const size_t offset = in.displayOffset(h - 1 - i, j);
-          if (options.keepUntouched && yiq[0] == in.inputYiq[at]) {
-            // Y as it was: the input bytes, without the truncating round trip.
-            for (int k = 0; k < 3; ++k) display[offset + k] = in.inputDisplay[offset + k];
-          } else {
-            yiqToRgb(display + offset, yiq[0], yiq[1], yiq[2]);
-          }
+          pixelAfterPass(in.inputDisplay.data() + offset, in.inputYiq[at], in.outputYiq[at],
+                         options.convertAll, display + offset);
         }
       },
       [](int) {});

@@ -20,17 +20,31 @@ constexpr double kAcceptLimit = 0.08;
 struct CleanOptions {
   bool smoothNonEdge = false;  // replace Y far from edge blocks by the 5x5 mean
   int threads = 0;             // 0: all cores; the output is the same for any count
-  bool keepUntouched = false;  // interior pixels whose Y the pass leaves exactly as it was keep
-                               // their input display bytes instead of the YIQ round trip
+  // Every interior pixel converted back from YIQ (yiqToRgb), whether the pass
+  // changed it or not. Off by default: see pixelAfterPass.
+  bool convertAll = false;
 };
+
+// The R, G, B bytes of an interior pixel after the pass, from its input bytes
+// rgb (R, G, B), its input Y and the Y the pass gave it:
+// - convertAll: yiqToRgb of (outputY, I, Q of the input), for every pixel; the
+//   truncation of that conversion may lose a level per channel even where the
+//   pass changed nothing.
+// - otherwise a pixel whose Y is exactly its input Y keeps its input bytes; a
+//   changed pixel whose input was grey (R = G = B) becomes grey again, all three
+//   bytes lumaToByte(outputY) (the level of its new luminance, what yiqToRgb
+//   gives without chrominance); any other changed pixel takes yiqToRgb. So a
+//   picture the pass leaves alone comes out byte for byte, and a grey picture
+//   stays grey.
+void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll,
+                    uint8_t* out);
 
 // Cleans the interior of image into outputYiq and outputDisplay. Reports
 // "Removing ringing......", "Removing ringing...... N0%" per tenth of the rows
 // and "Ready", in that order, on the calling thread. Does nothing when
 // image->imageLoaded is 0. With an empty codebook every prediction is missing
-// and each edge pixel keeps its input Y. Interior display bytes are yiqToRgb of
-// the output YIQ, except with keepUntouched where the output Y equals the input Y:
-// there they are the input display bytes.
+// and each edge pixel keeps its input Y. Interior display bytes are
+// pixelAfterPass of the input display bytes and the output Y.
 void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
                    const StatusCallback& showStatus);
 

@@ -1,7 +1,13 @@
 // The banded run: decoded rows in, output file bytes out.
 #include "imageio/clean_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -17,7 +23,74 @@ double msSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Writes all of bytes to the open descriptor fd.
+Status writeAll(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      return Status(StatusCode::kIoError,
+                    std::string("write error: ") + std::strerror(n < 0 ? errno : EIO));
+    }
+    done += static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+// The descriptor a name stands for: 1 for "-" and /dev/stdout, 2 for
+// /dev/stderr, N for /dev/fd/N and /proc/self/fd/N; -1 for any other name.
+int descriptorNamed(const std::string& path) {
+  if (path == "-" || path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const size_t n = std::strlen(prefix);
+    if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 6) continue;
+    int fd = 0;
+    for (size_t k = n; k < path.size(); ++k) {
+      if (path[k] < '0' || path[k] > '9') return -1;
+      fd = fd * 10 + (path[k] - '0');
+    }
+    return fd;
+  }
+  return -1;
+}
+
 }  // namespace
+
+OutputKind outputKindOf(const std::string& path) {
+  if (path == "-") return OutputKind::kStandardOutput;
+  if (descriptorNamed(path) >= 0) return OutputKind::kInPlace;
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    return OutputKind::kInPlace;
+  }
+  return OutputKind::kRegularFile;
+}
+
+Status writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
+  switch (outputKindOf(path)) {
+    case OutputKind::kStandardOutput:
+      return writeAll(STDOUT_FILENO, bytes);
+    case OutputKind::kInPlace: {
+      // A name of one of our descriptors: that descriptor, as the shell set it up.
+      if (const int named = descriptorNamed(path); named >= 0) return writeAll(named, bytes);
+      // An existing device or pipe; O_CREAT is not needed, nothing new is made.
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0) {
+        return Status(StatusCode::kIoError, std::string("cannot open: ") + std::strerror(errno));
+      }
+      Status s = writeAll(fd, bytes);
+      if (::close(fd) != 0 && s.ok()) {
+        s = Status(StatusCode::kIoError, std::string("write error: ") + std::strerror(errno));
+      }
+      return s;
+    }
+    case OutputKind::kRegularFile:
+      break;
+  }
+  return writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
+}
 
 Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
                    ThreadPool* pool, const std::string& path, ImageFormat format, bool overwrite,
@@ -66,7 +139,7 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
     times->backMs = bandTimes.backNs * perWorker;
   }
   const auto start = Clock::now();
-  const Status s = writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
+  const Status s = writeOutput(path, bytes, overwrite);
   if (times != nullptr) times->writeMs = msSince(start);
   return s;
 }

@@ -4,7 +4,9 @@
 #ifndef NUBO_IMAGEIO_CLEAN_RUN_H_
 #define NUBO_IMAGEIO_CLEAN_RUN_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/banded.h"
 #include "engine/codebook.h"
@@ -27,9 +29,22 @@ struct RunTimes {
   double writeMs = 0;
 };
 
+// Where the bytes of an output go, by its name: "-" is standard output; the
+// names of our descriptors (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N) are written to the descriptor, whatever it stands for; a
+// name that exists and is not a regular file or a folder (a device, a pipe) is
+// written in place; any other name is a regular file, written atomically
+// (writeFileAtomically).
+enum class OutputKind { kStandardOutput, kInPlace, kRegularFile };
+OutputKind outputKindOf(const std::string& path);
+
+// Writes bytes to path as outputKindOf says. overwrite matters only for
+// regular files: nothing else is replaced by writing to it.
+Status writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
+
 // Cleans *picture (released once no longer needed) with codebook and writes the
-// result to path in format, as loadInput, removeRinging and savePicture would
-// (same bytes). threads in options is ignored: pool does the work. times may be
+// result to path (see writeOutput) in format, as loadInput, removeRinging and
+// savePicture would (same bytes). threads in options is ignored: pool does the work. times may be
 // null; when given, its encode and write fields and the band stages are set.
 Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
                    ThreadPool* pool, const std::string& path, ImageFormat format, bool overwrite,

@@ -316,22 +316,14 @@ int estimateQualityFromTables(const JpegQuantTables& tables, bool* exact) {
   if (exact != nullptr) *exact = false;
   const int lumaSlot = tables.componentTable[0];
   if (lumaSlot < 0 || lumaSlot >= kMaxQuantTables || !tables.present[lumaSlot]) return -1;
-  int chromaSlot = -1;
-  if (tables.componentCount >= 3) {
-    chromaSlot = tables.componentTable[1];
-    // A file that quantises chroma with the luma table says nothing about the
-    // chrominance scale.
-    if (chromaSlot == lumaSlot) chromaSlot = -1;
-  }
+  // The luminance table alone: cleaning changes only luminance, so how coarse
+  // the colour tables are says nothing about the ringing it removes.
   int bestQuality = -1;
   int64_t bestError = 0;
   for (int q = 1; q <= 100; ++q) {
     for (bool baseline : {true, false}) {
-      int64_t error =
+      const int64_t error =
           squaredDifference(tables.table[lumaSlot], libjpegQuantTable(q, false, baseline));
-      if (chromaSlot >= 0) {
-        error += squaredDifference(tables.table[chromaSlot], libjpegQuantTable(q, true, baseline));
-      }
       // "<=" with rising q: among equal matches the highest quality wins.
       if (bestQuality < 0 || error <= bestError) {
         bestQuality = q;

@@ -71,14 +71,14 @@ Status readJpegQuantTables(const uint8_t* data, size_t size, JpegQuantTables* ou
 // forceBaseline values are clamped to 255, otherwise to 32767.
 std::array<uint16_t, 64> libjpegQuantTable(int quality, bool chroma, bool forceBaseline);
 
-// The quality 1..100 whose libjpeg tables match tables best: the first
-// component's table against the scaled luminance table and, for files with
-// three or more components, the second component's table against the scaled
-// chrominance table; least summed squared difference, tables with and without
-// the baseline clamp both considered. libjpeg's standard tables differ at
-// every quality 1..100 (luminance alone too), so files it wrote give their
-// quality back exactly; other encoders' tables can match several qualities
-// equally well, and then the highest of them is returned.
+// The quality 1..100 whose libjpeg luminance table matches the first
+// component's table best (least summed squared difference, tables with and
+// without the baseline clamp both considered). The colour tables play no part:
+// cleaning changes luminance only, so a file with much coarser colour tables
+// (cjpeg -quality 90,20) is treated by its luminance quality. libjpeg's
+// standard luminance tables differ at every quality 1..100, so files it wrote
+// give their quality back exactly; other encoders' tables can match several
+// qualities equally well, and then the highest of them is returned.
 // *exact (optional) tells whether the match was exact. Returns -1 when the
 // tables hold no table for the first component.
 int estimateQualityFromTables(const JpegQuantTables& tables, bool* exact = nullptr);

@@ -77,7 +77,7 @@ TEST(Banded, SameBytesAsTheWholePictureAroundBlockAndBandBoundaries) {
       for (int variant = 0; variant < 4; ++variant) {
         CleanOptions options;
         options.smoothNonEdge = variant & 1;
-        options.keepUntouched = variant & 2;
+        options.convertAll = variant & 2;
         options.threads = 1;
         const Bytes whole = wholePass(px, width, height, cb, options);
         ASSERT_EQ(bandedPass(px, width, height, cb, options, &one, kBand), whole)
@@ -105,6 +105,29 @@ TEST(Banded, LargerPictureWithManyBandsAndThreads) {
     const Bytes whole = wholePass(px, width, height, cb, options);
     for (int band : {8, 24, 64, 127, 0}) {
       EXPECT_EQ(bandedPass(px, width, height, cb, options, &pool, band), whole) << band;
+    }
+  }
+}
+
+TEST(Banded, GreyPicturesGiveTheSameGreyBytesAsTheWholePicture) {
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
+  const int width = 61, height = 75;
+  auto px = testPicture(width, height, 9);
+  for (auto& p : px) p[1] = p[2] = p[0];
+  ThreadPool pool(2);
+  for (bool convertAll : {false, true}) {
+    CleanOptions options;
+    options.convertAll = convertAll;
+    const Bytes whole = wholePass(px, width, height, cb, options);
+    EXPECT_EQ(bandedPass(px, width, height, cb, options, &pool, 16), whole);
+    int notGrey = 0;
+    for (size_t k = 0; k < whole.size(); k += 3) {
+      notGrey += whole[k] != whole[k + 1] || whole[k + 1] != whole[k + 2];
+    }
+    if (convertAll) {
+      EXPECT_GT(notGrey, 0);
+    } else {
+      EXPECT_EQ(notGrey, 0);
     }
   }
 }

@@ -82,22 +82,118 @@ check "--help" grep -q -- "--out-dir" "$work/help"
 "$clean" 2>/dev/null
 check "no arguments is an error" test $? -ne 0
 
-# --keep-untouched: where the codebook abstains everywhere the input comes back unchanged.
+# By default pixels the pass leaves alone keep their bytes: where the codebook
+# abstains everywhere the input comes back unchanged. --convert-all gives the
+# every-pixel conversion back; --keep-untouched is still accepted.
 "$build/nubo-train" --abstain --out "$work/abstain.cb" "$work" || exit 1
-"$clean" --codebook "$work/abstain.cb" --keep-untouched "$work/one.bmp" "$work/kept.bmp" 2>/dev/null
-check "--keep-untouched with an abstaining codebook returns the input" \
-  cmp -s "$work/one.bmp" "$work/kept.bmp"
-"$clean" --codebook "$work/abstain.cb" "$work/one.bmp" "$work/roundtrip.bmp" 2>/dev/null
-check "without it every interior pixel takes the colour round trip" \
+"$clean" --codebook "$work/abstain.cb" "$work/one.bmp" "$work/kept.bmp" 2>/dev/null
+check "by default an abstaining codebook returns the input" cmp -s "$work/one.bmp" "$work/kept.bmp"
+"$clean" --codebook "$work/abstain.cb" --keep-untouched "$work/one.bmp" "$work/kept2.bmp" 2>/dev/null
+check "--keep-untouched is accepted and changes nothing" cmp -s "$work/kept.bmp" "$work/kept2.bmp"
+"$clean" --codebook "$work/abstain.cb" --convert-all "$work/one.bmp" "$work/roundtrip.bmp" 2>/dev/null
+check "--convert-all takes every interior pixel through the colour round trip" \
   test -s "$work/roundtrip.bmp" -a "$(cmp -s "$work/one.bmp" "$work/roundtrip.bmp"; echo $?)" = 1
+"$clean" --codebook "$cb" --convert-all --threads 2 "$photo" "$work/all.bmp" 2>/dev/null
+check "--convert-all differs from the default on a cleaned photo" \
+  test -s "$work/all.bmp" -a "$(cmp -s "$work/one.bmp" "$work/all.bmp"; echo $?)" = 1
 
-# nubo-eval reports both modes; with the abstaining codebook the kept mode gains exactly nothing.
+# Where the shipped index abstains (above quality 60), the decoded JPEG comes back byte for byte.
+for q in 75 95; do
+  "$build/nubo-compress" --quality $q "$src/data/samples/astronaut.png" "$work/q$q.jpg" || exit 1
+  "$clean" --data-dir "$src/data" "$work/q$q.jpg" "$work/q$q.bmp" 2>"$work/err"
+  "$clean" --codebook "$work/abstain.cb" "$work/q$q.jpg" "$work/q$q-decoded.bmp" 2>/dev/null
+  check "quality $q with the shipped codebooks: the decoded JPEG unchanged" \
+    cmp -s "$work/q$q.bmp" "$work/q$q-decoded.bmp"
+  check "quality $q: estimated as such" grep -q "estimated JPEG quality $q" "$work/err"
+done
+
+# nubo-eval reports both modes; with the abstaining codebook the default gains exactly nothing.
 "$build/nubo-eval" --cleaner "$clean" --codebook "$work/abstain.cb" --quality 90 \
   --protocol colour -j 1 "$work/out.png" >"$work/eval" 2>"$work/eval-err"
 check "nubo-eval runs both modes" test $? -eq 0
-check "nubo-eval prints the --keep-untouched table" grep -q "cleaner --keep-untouched" "$work/eval"
-check "nubo-eval: kept mode gains +0.00 and makes nothing worse" \
-  sh -c "grep -A4 'cleaner --keep-untouched' '$work/eval' | grep -q '| +0.00 | +0.00 (out.png) | 0 (0%) |'"
+check "nubo-eval prints the --convert-all table" grep -q "cleaner --convert-all" "$work/eval"
+check "nubo-eval: the default gains +0.00 and makes nothing worse" \
+  sh -c "grep -A4 'cleaner defaults' '$work/eval' | grep -q '| +0.00 | +0.00 (out.png) | 0 (0%) |'"
+
+# Output names.
+mkdir "$work/names" && cd "$work/names" || exit 1
+mkdir a b
+cp "$photo" a/IMG_1.jpg
+cp "$photo" b/IMG_1.jpg
+"$clean" --codebook "$cb" --out-dir new/deep a/IMG_1.jpg b/IMG_1.jpg 2>"$work/err"
+check "same output name: exit 2" test $? -eq 2
+check "same output name: one line naming both inputs" \
+  sh -c "test \$(wc -l <'$work/err') -eq 1 && grep -q 'a/IMG_1.jpg and b/IMG_1.jpg' '$work/err'"
+check "same output name: nothing written, no folder made" test ! -e new
+"$clean" --codebook "$cb" a/IMG_1.jpg a/IMG_1.jpg new/ 2>/dev/null
+check "the same input twice into a folder: exit 2" test $? -eq 2
+"$clean" --codebook "$cb" --out-dir new/deep a/IMG_1.jpg 2>/dev/null
+check "--out-dir creates the folder and its parents" cmp -s new/deep/IMG_1.bmp "$work/one.bmp"
+"$clean" --codebook "$cb" a/IMG_1.jpg "" 2>"$work/err"
+check "empty OUTPUT: exit 2" test $? -eq 2
+check "empty OUTPUT: nothing written" test ! -e .bmp
+"$clean" --codebook "$cb" a/IMG_1.jpg b 2>/dev/null
+check "an existing folder as OUTPUT takes the input's name" cmp -s b/IMG_1.bmp "$work/one.bmp"
+"$clean" --codebook "$cb" a/IMG_1.jpg c/ 2>/dev/null
+check "OUTPUT ending in / is a folder" cmp -s c/IMG_1.bmp "$work/one.bmp"
+check "... not a hidden .bmp" test ! -e c/.bmp
+"$clean" --codebook "$cb" --format png a/IMG_1.jpg b/IMG_1.jpg d/ 2>"$work/err"
+check "same name into a folder given as OUTPUT: exit 2" test $? -eq 2
+"$clean" --codebook "$cb" --format png a/IMG_1.jpg e/ 2>/dev/null
+check "--format png applies to a folder given as OUTPUT" test -s e/IMG_1.png
+"$clean" --codebook "$cb" --format png a/IMG_1.jpg single 2>/dev/null
+check "--format png with a single OUTPUT writes PNG" \
+  test "$(head -c 4 single.png | tail -c 3)" = "PNG"
+"$clean" --codebook "$cb" --format png a/IMG_1.jpg clash.bmp 2>"$work/err"
+check "an OUTPUT extension contradicting --format: exit 2" test $? -eq 2
+check "... and nothing written" test ! -e clash.bmp -a ! -e clash.bmp.png
+"$clean" --codebook "$cb" a/IMG_1.jpg - >stdout.bmp 2>/dev/null
+check "- as OUTPUT writes BMP to standard output" cmp -s stdout.bmp "$work/one.bmp"
+check "... and no file named -" test ! -e - -a ! -e -.bmp
+"$clean" --codebook "$cb" a/IMG_1.jpg /dev/stdout >devstdout.bmp 2>/dev/null
+check "/dev/stdout gets the picture, no .bmp added" cmp -s devstdout.bmp "$work/one.bmp"
+"$clean" --codebook "$cb" --format png a/IMG_1.jpg - >stdout.png 2>/dev/null
+"$clean" --codebook "$cb" single.png back.bmp 2>/dev/null
+"$clean" --codebook "$cb" stdout.png back2.bmp 2>/dev/null
+check "- with --format png writes PNG" test "$(head -c 4 stdout.png | tail -c 3)" = "PNG"
+"$clean" --codebook "$cb" - fromstdin.bmp <a/IMG_1.jpg 2>"$work/err"
+check "- as INPUT reads standard input" cmp -s fromstdin.bmp "$work/one.bmp"
+"$clean" --codebook "$cb" - - <a/IMG_1.jpg | cmp -s - "$work/one.bmp"
+check "- - cleans a pipe" test $? -eq 0
+"$clean" --codebook "$cb" - outdir/ <a/IMG_1.jpg 2>/dev/null
+check "- into a folder has no name: exit 2" test $? -eq 2
+mkfifo fifo
+cat fifo >fromfifo.bmp &
+"$clean" --codebook "$cb" a/IMG_1.jpg fifo 2>/dev/null
+wait
+check "an existing pipe is written as it is, no .bmp added" cmp -s fromfifo.bmp "$work/one.bmp"
+check "... and not replaced" test -p fifo -a ! -e fifo.bmp
+"$clean" --codebook "$cb" a/IMG_1.jpg /dev/null 2>/dev/null
+check "/dev/null as OUTPUT" test $? -eq 0 -a -c /dev/null -a ! -e /dev/null.bmp
+cd "$work" || exit 1
+
+# A damaged JPEG is still cleaned, with a warning naming the file.
+cp "$photo" "$work/damaged.jpg"
+size=$(wc -c <"$photo")
+head -c 300 /dev/zero | tr '\000' '\125' |
+  dd of="$work/damaged.jpg" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
+"$clean" --codebook "$cb" "$work/damaged.jpg" "$work/damaged.bmp" 2>"$work/err"
+check "a damaged JPEG is still cleaned" test $? -eq 0 -a -s "$work/damaged.bmp"
+if grep -q "damaged JPEG data" "$work/err"; then
+  check "... with a warning: FILE: damaged JPEG data" \
+    grep -q "warning: $work/damaged.jpg: damaged JPEG data (" "$work/err"
+else
+  echo "skip: the decoder does not report damaged data yet"
+fi
+
+# Quiet when all is normal: data/ below the current folder is not named; --verbose names it.
+(cd "$work" && "$clean" "$photo" "$work/quiet.bmp" 2>"$work/err")
+check "data/ below the current folder is not named" sh -c "! grep -q 'data folder' '$work/err'"
+(cd "$work" && "$clean" --verbose "$photo" "$work/verbose.bmp" 2>"$work/err")
+check "--verbose names the data folder" grep -q "using the data folder data" "$work/err"
+mkdir "$work/elsewhere"
+(cd "$work/elsewhere" && NUBO_DATA_DIR=$work/data "$clean" "$photo" "$work/env.bmp" 2>"$work/err")
+check "a data folder from \$NUBO_DATA_DIR is named" grep -q "using the data folder $work/data" "$work/err"
 
 echo "$passes passed, $failures failed"
 test $failures -eq 0

@@ -101,5 +101,26 @@ TEST(Colour, InverseClampsAndTruncates) {
   EXPECT_EQ(rgb[2], 0);
 }
 
+TEST(Colour, LumaAloneGivesWhatYiqToRgbGivesWithoutChrominance) {
+  // The level a changed grey pixel takes: every channel of yiqToRgb(y, 0, 0).
+  for (float y : {0.0f, 1.0f / 255, 0.5f, 0.99999f, 1.0f, 1.07f, -0.03f,
+                  std::numeric_limits<float>::quiet_NaN()}) {
+    uint8_t rgb[3];
+    yiqToRgb(rgb, y, 0.0f, 0.0f);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(lumaToByte(y), rgb[k]) << y;
+  }
+  // Grey levels keep their level through their own luminance, but for the
+  // truncation of the forward conversion (never more than one level).
+  int same = 0;
+  for (int v = 0; v < 256; ++v) {
+    float yiq[3];
+    rgbToYiq(yiq, v, v, v);
+    EXPECT_LE(v - lumaToByte(yiq[0]), 1);
+    EXPECT_GE(v - lumaToByte(yiq[0]), 0);
+    same += lumaToByte(yiq[0]) == v;
+  }
+  EXPECT_GT(same, 0);
+}
+
 }  // namespace
 }  // namespace nubo

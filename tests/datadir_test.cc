@@ -92,6 +92,17 @@ TEST(DataDir, FirstUsableFolderWins) {
   EXPECT_EQ(r.tried, (Folders{"data", "/env/data", "/src/share/nubo/data"}));
 }
 
+TEST(DataDir, OnlyUnusualFoldersAreWorthNaming) {
+  DataDirSources s = buildTreeSources();
+  EXPECT_TRUE(findDataDir(s, only({"data"})).usual);                  // below the current folder
+  EXPECT_TRUE(findDataDir(s, only({"/src/share/nubo/data"})).usual);  // installed
+  EXPECT_FALSE(findDataDir(s, only({"/env/data"})).usual);            // $NUBO_DATA_DIR
+  EXPECT_FALSE(findDataDir(s, only({"/src/data"})).usual);            // the source tree
+  EXPECT_FALSE(findDataDir(s, only({})).usual);
+  s.explicitDir = "/mine";
+  EXPECT_TRUE(findDataDir(s, only({"/mine"})).usual);  // asked for
+}
+
 TEST(DataDir, NothingUsableListsEveryFolderTried) {
   const DataDirResult r = findDataDir(buildTreeSources(), only({}));
   EXPECT_EQ(r.dir, "");

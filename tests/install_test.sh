@@ -31,7 +31,11 @@ mkdir "$work/elsewhere"
 (cd "$work/elsewhere" && "$prefix/bin/nubo-clean" "$photo" out.png 2>"$work/err")
 check "installed nubo-clean cleans from another folder" test $? -eq 0
 check "installed nubo-clean gives the bytes of the built one" cmp -s "$work/built.png" "$work/elsewhere/out.png"
-check "names the installed data folder it used" grep -q "using the data folder $prefix/share/nubo/data" "$work/err"
+check "the installed data folder is not named: it is the usual one" \
+  sh -c "! grep -q 'data folder' '$work/err'"
+(cd "$work/elsewhere" && "$prefix/bin/nubo-clean" --verbose --force "$photo" out.png 2>"$work/err")
+check "--verbose names the installed data folder" \
+  grep -q "using the data folder $prefix/share/nubo/data" "$work/err"
 
 mkdir -p "$work/lone/bin" "$work/empty"
 cp "$prefix/bin/nubo-clean" "$work/lone/bin/"
@@ -55,11 +59,25 @@ for tool in nubo-clean nubo-train nubo-eval; do
   while read -r option; do
     check "$tool man page names $option" grep -q -- "$option" "$work/$tool.man"
   done <"$work/$tool.options"
-  check "$tool man page: exit status" grep -q '^\.SH "\?EXIT STATUS' "$work/$tool.man"
+  check "$tool man page: one exit status" \
+    test "$(grep -c -i '^\.S[HS] "\?EXIT STATUS' "$work/$tool.man")" -eq 1
   check "$tool man page: version" grep -q "$tool 1\.[0-9]" "$work/$tool.man"
+  check "$tool man page: a NAME line that says what it does" \
+    sh -c "sed -n '/^\.SH NAME/{n;p;}' '$work/$tool.man' | grep -q '^$tool - [a-z].* [a-z]' &&
+           ! sed -n '/^\.SH NAME/{n;p;}' '$work/$tool.man' | grep -q '^$tool - $tool\$'"
+  check "$tool man page: SEE ALSO does not name the page itself" \
+    sh -c "! sed -n '/^\.SH \"SEE ALSO/,\$p' '$work/$tool.man' | grep -q '^\.BR $tool '"
 done
 check "nubo-clean man page: examples" grep -q '^\.SH EXAMPLES' "$work/nubo-clean.man"
+check "nubo-clean man page: one example a paragraph" \
+  test "$(sed -n '/^\.SH EXAMPLES/,/^\.SH/p' "$work/nubo-clean.man" | grep -c '^nubo-clean \|^cat ')" -eq \
+  "$(sed -n '/^\.SH EXAMPLES/,/^\.SH/p' "$work/nubo-clean.man" | grep -c '^\.IP')"
+check "nubo-clean man page: BMP carries no metadata" \
+  sh -c "tr '\n' ' ' <'$work/nubo-clean.man' | grep -q 'BMP output carries no metadata'"
 gzip -dc "$prefix/share/man/man1/nubo.1.gz" | sed 's/\\-/-/g' >"$work/nubo.man"
+check "nubo man page: NAME line" sh -c "sed -n '/^\.SH NAME/{n;p;}' '$work/nubo.man' | grep -q '^nubo - '"
+check "nubo man page: SEE ALSO does not name the page itself" \
+  sh -c "! sed -n '/^\.SH \"\?SEE ALSO/,\$p' '$work/nubo.man' | grep -q '^\.BR nubo '"
 for key in PageUp PageDown Left Right Up Down '\.BR a' 'd' 'z' 'c' 's' 'x' '\.B h'; do
   check "nubo man page names the key $key" grep -q -- "$key" "$work/nubo.man"
 done

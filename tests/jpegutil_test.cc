@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,9 @@
 #include <vector>
 
 #include "jpegutil/jpeg_util.h"
+
+// libjpeg's header needs FILE and size_t first.
+#include <jpeglib.h>
 
 namespace nubo {
 namespace {
@@ -192,6 +196,52 @@ TEST(QualityEstimate, NearestQualityForForeignTables) {
   EXPECT_EQ(estimateQualityFromTables(tables, &exact), -1);
 }
 
+// Compresses the test picture with libjpeg at separate luminance and colour
+// qualities, as "cjpeg -quality LUMA,COLOUR" does.
+std::vector<uint8_t> compressPerComponent(int lumaQuality, int colourQuality) {
+  static const std::vector<uint8_t> rgb = testPicture(40, 24, 3);
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = 40;
+  cinfo.image_height = 24;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, lumaQuality, TRUE);
+  const std::array<uint16_t, 64> colour = libjpegQuantTable(colourQuality, true, true);
+  unsigned int table[64];
+  for (int k = 0; k < 64; ++k) table[k] = colour[k];
+  jpeg_add_quant_table(&cinfo, 1, table, 100, TRUE);  // scale 100: the values as they are
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + cinfo.next_scanline * 40 * 3);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> jpeg(buffer, buffer + size);
+  std::free(buffer);
+  return jpeg;
+}
+
+TEST(QualityEstimate, TheLuminanceTableAloneDecides) {
+  for (const auto& [luma, colour] :
+       std::vector<std::pair<int, int>>{{90, 20}, {20, 90}, {75, 5}, {95, 50}, {50, 50}}) {
+    const std::vector<uint8_t> jpeg = compressPerComponent(luma, colour);
+    JpegQuantTables tables;
+    ASSERT_TRUE(readJpegQuantTables(jpeg.data(), jpeg.size(), &tables).ok());
+    ASSERT_EQ(tables.table[tables.componentTable[1]], libjpegQuantTable(colour, true, true));
+    bool exact = false;
+    EXPECT_EQ(estimateQualityFromTables(tables, &exact), luma) << luma << "," << colour;
+    EXPECT_TRUE(exact);
+  }
+}
+
 TEST(QualityEstimate, RejectsNonJpegData) {
   const uint8_t png[] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13};
   const uint8_t soiOnly[] = {0xFF, 0xD8};
@@ -352,6 +402,11 @@ TEST_F(CodebookSelection, PicksBandOfEstimatedQuality) {
   CodebookChoice choice;
   ASSERT_TRUE(selectCodebook(dir_, grey.data(), grey.size(), &choice).ok());
   EXPECT_EQ(choice.path, dir_ + "/mid.cb");
+  // Sharp luminance, coarse colour: the band of its luminance quality.
+  const std::vector<uint8_t> sharpLuma = compressPerComponent(90, 20);
+  ASSERT_TRUE(selectCodebook(dir_, sharpLuma.data(), sharpLuma.size(), &choice).ok());
+  EXPECT_EQ(choice.estimatedQuality, 90);
+  EXPECT_EQ(choice.path, dir_ + "/high.cb");
 }
 
 TEST_F(CodebookSelection, FallsBackToGeneralCodebook) {

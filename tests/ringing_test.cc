@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "engine/colour.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
 #include "tests/test_codebooks.h"
@@ -191,30 +192,53 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
   }
 }
 
-TEST(Ringing, KeepUntouchedCopiesUnchangedPixelsAndConvertsChangedOnes) {
+TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
+  // The old every-pixel conversion back, byte for byte.
   const WorkingImage base = noisyImage(97, 61, 11);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   for (bool smooth : {false, true}) {
-    WorkingImage plain = base, kept = base;
+    WorkingImage all = base;
     CleanOptions options;
     options.smoothNonEdge = smooth;
     options.threads = 2;
-    removeRinging(&plain, cb, options, {});
-    options.keepUntouched = true;
+    options.convertAll = true;
+    removeRinging(&all, cb, options, {});
+    for (int i = 2; i < base.imageHeight - 2; ++i) {
+      for (int j = 2; j < base.imageWidth - 2; ++j) {
+        const size_t at = (static_cast<size_t>(i) * base.imageWidth + j) * 3;
+        uint8_t want[3];
+        yiqToRgb(want, all.outputYiq[at], all.outputYiq[at + 1], all.outputYiq[at + 2]);
+        const size_t d = base.displayOffset(base.imageHeight - 1 - i, j);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(all.outputDisplay[d + k], want[k]) << i << "," << j;
+      }
+    }
+  }
+}
+
+TEST(Ringing, ByDefaultUnchangedPixelsKeepTheirBytesAndChangedOnesAreConverted) {
+  const WorkingImage base = noisyImage(97, 61, 11);
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
+  for (bool smooth : {false, true}) {
+    WorkingImage all = base, kept = base;
+    CleanOptions options;
+    options.smoothNonEdge = smooth;
+    options.threads = 2;
     removeRinging(&kept, cb, options, {});
-    EXPECT_EQ(kept.outputYiq, plain.outputYiq);
+    options.convertAll = true;
+    removeRinging(&all, cb, options, {});
+    EXPECT_EQ(kept.outputYiq, all.outputYiq);
     int changed = 0, unchanged = 0, roundTripDiffers = 0;
     for (int i = 0; i < base.imageHeight; ++i) {
       for (int j = 0; j < base.imageWidth; ++j) {
         const size_t at = (static_cast<size_t>(i) * base.imageWidth + j) * 3;
         const size_t d = base.displayOffset(base.imageHeight - 1 - i, j);
-        const bool same = plain.outputYiq[at] == base.inputYiq[at];
+        const bool same = all.outputYiq[at] == base.inputYiq[at];
         for (int k = 0; k < 3; ++k) {
           if (same) {
             ASSERT_EQ(kept.outputDisplay[d + k], base.inputDisplay[d + k]) << i << "," << j;
-            roundTripDiffers += plain.outputDisplay[d + k] != base.inputDisplay[d + k];
+            roundTripDiffers += all.outputDisplay[d + k] != base.inputDisplay[d + k];
           } else {
-            ASSERT_EQ(kept.outputDisplay[d + k], plain.outputDisplay[d + k]) << i << "," << j;
+            ASSERT_EQ(kept.outputDisplay[d + k], all.outputDisplay[d + k]) << i << "," << j;
           }
         }
         (same ? unchanged : changed) += 1;
@@ -222,13 +246,11 @@ TEST(Ringing, KeepUntouchedCopiesUnchangedPixelsAndConvertsChangedOnes) {
     }
     EXPECT_GT(changed, 50) << smooth;          // the codebook (and smoothing) acted
     EXPECT_GT(unchanged, 50) << smooth;        // and left pixels alone
-    EXPECT_GT(roundTripDiffers, 0) << smooth;  // where the default loses a level
+    EXPECT_GT(roundTripDiffers, 0) << smooth;  // where --convert-all loses a level
   }
-  // Padding bytes stay as they were in both modes.
+  // Padding bytes stay as they were.
   WorkingImage kept = base;
-  CleanOptions options;
-  options.keepUntouched = true;
-  removeRinging(&kept, cb, options, {});
+  removeRinging(&kept, cb, CleanOptions(), {});
   for (int r = base.imageHeight; r < base.paddedHeight; ++r) {
     for (int c = 0; c < base.paddedWidth; ++c) {
       EXPECT_EQ(kept.outputDisplay[kept.displayOffset(r, c)], 255);
@@ -236,12 +258,59 @@ TEST(Ringing, KeepUntouchedCopiesUnchangedPixelsAndConvertsChangedOnes) {
   }
 }
 
-TEST(Ringing, KeepUntouchedWithAnAbstainingCodebookReturnsTheInput) {
+TEST(Ringing, AnAbstainingCodebookReturnsTheInputByDefault) {
   WorkingImage img = noisyImage(40, 36, 4);
-  CleanOptions options;
-  options.keepUntouched = true;
-  removeRinging(&img, constantCodebook(1e6f), options, {});
+  WorkingImage all = img;
+  removeRinging(&img, constantCodebook(1e6f), CleanOptions(), {});
   EXPECT_EQ(img.outputDisplay, img.inputDisplay);
+  CleanOptions options;
+  options.convertAll = true;
+  removeRinging(&all, constantCodebook(1e6f), options, {});
+  EXPECT_NE(all.outputDisplay, all.inputDisplay);  // the round trip loses levels
+}
+
+TEST(Ringing, GreyPixelsStayGreyByDefault) {
+  // Grey levels with sharp steps, plus one coloured column: a changed grey
+  // pixel takes the level of its new luminance in all three channels.
+  std::mt19937 rng(7);
+  WorkingImage img = makeImage(64, 48, [&](int y, int x) {
+    if (x == 40) return std::array<uint8_t, 3>{200, 30, 90};
+    const uint8_t v = static_cast<uint8_t>(((x / 9 + y / 7) % 2 ? 190 : 40) + rng() % 12);
+    return std::array<uint8_t, 3>{v, v, v};
+  });
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
+  WorkingImage all = img;
+  removeRinging(&img, cb, CleanOptions(), {});
+  CleanOptions options;
+  options.convertAll = true;
+  removeRinging(&all, cb, options, {});
+  int changedGrey = 0, tinted = 0;
+  for (int i = 2; i < 46; ++i) {
+    for (int j = 2; j < 62; ++j) {
+      const size_t at = (static_cast<size_t>(i) * 64 + j) * 3;
+      const size_t d = img.displayOffset(47 - i, j);
+      const uint8_t* in = img.inputDisplay.data() + d;
+      const uint8_t* out = img.outputDisplay.data() + d;
+      const uint8_t* old = all.outputDisplay.data() + d;
+      if (j == 40) {
+        if (img.outputYiq[at] != img.inputYiq[at]) {
+          for (int k = 0; k < 3; ++k) EXPECT_EQ(out[k], old[k]);  // colour: converted back
+        }
+        continue;
+      }
+      ASSERT_EQ(out[0], out[1]) << i << "," << j;
+      ASSERT_EQ(out[1], out[2]) << i << "," << j;
+      if (img.outputYiq[at] != img.inputYiq[at]) {
+        ++changedGrey;
+        EXPECT_EQ(out[0], lumaToByte(img.outputYiq[at]));
+      } else {
+        EXPECT_EQ(out[0], in[0]);
+      }
+      tinted += old[0] != old[2];
+    }
+  }
+  EXPECT_GT(changedGrey, 50);  // the codebook acted on grey pixels
+  EXPECT_GT(tinted, 50);       // where --convert-all tints them
 }
 
 TEST(Ringing, NothingHappensWithoutAPicture) {

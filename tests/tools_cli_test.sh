@@ -36,6 +36,13 @@ check "nubo-clean with one path: one line" one_line_pointing_to_help "$work/err"
 check "nubo-clean with a bad number exits 2" test $? -eq 2
 "$clean" --format gif --out-dir "$work" a.jpg 2>"$work/err"
 check "nubo-clean with an unknown format exits 2" test $? -eq 2
+"$clean" a.jpg "" 2>"$work/err"
+check "nubo-clean with an empty OUTPUT exits 2" test $? -eq 2
+check "nubo-clean with an empty OUTPUT: one line" one_line_pointing_to_help "$work/err" nubo-clean
+"$clean" --convert-all --keep-untouched a.jpg b.bmp 2>"$work/err"
+check "nubo-clean with --convert-all and --keep-untouched exits 2" test $? -eq 2
+"$clean" - - - 2>"$work/err"
+check "nubo-clean reading standard input twice exits 2" test $? -eq 2
 "$build/nubo-devcodebook" --out "$work/cb" || exit 1
 "$clean" --codebook "$work/cb" "$work/missing.jpg" "$work/out.bmp" 2>"$work/err"
 check "nubo-clean on a missing input exits 1" test $? -eq 1

@@ -419,7 +419,7 @@ TEST(TrainScore, BothModesAreWhatTheCleanerShows) {
     ASSERT_TRUE(compressAndLoad(picture, 20, &image).ok());
     EXPECT_EQ(score.decodedPsnr, displayPsnr(picture, image, image.inputDisplay));
     CleanOptions options;
-    options.keepUntouched = keep;
+    options.convertAll = !keep;
     removeRinging(&image, codebook, options, nullptr);
     EXPECT_EQ(keep ? score.keptPsnr : score.cleanedPsnr,
               displayPsnr(picture, image, image.outputDisplay))

@@ -2,9 +2,14 @@
 // load, clean and save commands of the window do, without a window.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "datadir/data_dir.h"
@@ -18,34 +23,65 @@
 
 namespace {
 
-// The end of --help: the data search, examples and exit statuses (the man page
-// is made from --help, so this is its one source).
+// The end of --help: output names, the data search, exit statuses and examples
+// (the man page is made from --help, so this is its one source).
 constexpr const char* kHelpFooter =
+    "Output names: OUTPUT ending in .png is written as PNG, any other as BMP; \".bmp\"\n"
+    "(or \".png\" with --format png) is added to the name of a regular file that\n"
+    "holds no such extension. An OUTPUT that is an existing folder or ends in \"/\"\n"
+    "means that folder, as --out-dir does: each result takes its input's name with\n"
+    "the extension replaced (folders are created when missing). \"-\" as INPUT reads\n"
+    "standard input, as OUTPUT writes standard output (BMP, or PNG with --format\n"
+    "png); devices and pipes such as /dev/stdout are written as they are. Inputs\n"
+    "that would land on the same output name are refused before anything is\n"
+    "cleaned. PNG output carries the input's ICC profile, EXIF and XMP; BMP output\n"
+    "carries no metadata.\n"
+    "\n"
+    "Pixels: a pixel whose luminance the cleaning leaves as it was keeps its input\n"
+    "bytes, a changed grey pixel stays grey; --convert-all converts every interior\n"
+    "pixel back from YIQ instead, which may lose a level per channel.\n"
+    "\n"
     "Data folder: the first that holds a codebook file \"data\" of: --data-dir DIR when\n"
     "given (then the only one); data/ below the current folder; $NUBO_DATA_DIR; the\n"
     "installed data, <folder of the program>/../share/nubo/data; the source tree's data/\n"
     "for a program run from its build folder. Its file \"index\" maps JPEG qualities to\n"
-    "codebooks. Standard error names the folder when it is not the first.\n"
+    "codebooks. Standard error names the folder when it is neither data/ below the\n"
+    "current folder nor the installed one, or with --verbose.\n"
+    "\n"
+    "Exits with 0 when every picture was cleaned, 1 when some picture or the\n"
+    "codebook failed, 2 for wrong or missing arguments (then nothing is cleaned).\n"
     "\n"
     "Examples:\n"
     "  nubo-clean photo.jpg photo-clean.png\n"
+    "\n"
     "  nubo-clean --out-dir cleaned --format png holiday/*.jpg\n"
+    "\n"
     "  nubo-clean --codebook my.cb --smooth scan.bmp scan-clean.bmp\n"
     "\n"
-    "Exit status:\n"
-    "  0 every picture was cleaned, 1 some picture or the codebook failed,\n"
-    "  2 wrong or missing arguments.\n";
+    "  cat photo.jpg | nubo-clean --format png - - >photo-clean.png\n";
+
+// The name standard input goes by in messages.
+constexpr const char* kStandardInputName = "standard input";
 
 struct Options {
   std::string codebook;  // empty: choose by the input's JPEG quality
   std::string dataDir;   // empty: searched (see kHelpFooter)
   bool smooth = false;
-  bool keepUntouched = false;
+  bool convertAll = false;
+  bool keepUntouched = false;  // accepted for old scripts: what the default does
+  bool verbose = false;
   int threads = 0;
   bool force = false;
   std::string outDir;
-  std::string format = "bmp";
+  std::string format;  // empty: by the output name (BMP unless it ends in .png)
   std::vector<std::string> paths;
+};
+
+// One picture to clean: where from, where to and as what.
+struct Job {
+  std::string input;
+  std::string output;
+  nubo::ImageFormat format = nubo::ImageFormat::kBmp;
 };
 
 std::string baseName(const std::string& path) {
@@ -53,14 +89,131 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string formatName(nubo::ImageFormat format) {
+  return format == nubo::ImageFormat::kPng ? "png" : "bmp";
+}
+
+bool isFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
 // Output file for input when writing into a folder: the input's name with its
 // extension replaced.
 std::string derivedOutput(const std::string& input, const std::string& dir,
-                          const std::string& format) {
+                          nubo::ImageFormat format) {
   std::string name = baseName(input);
   const size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return dir + "/" + name + "." + format;
+  std::string folder = dir;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return (folder == "/" ? folder : folder + "/") + name + "." + formatName(format);
+}
+
+// A name that says which picture format it holds.
+bool isImageExtension(const std::string& ext) {
+  for (const char* known : {"bmp", "png", "jpg", "jpeg", "jpe", "tif", "tiff", "gif", "webp"}) {
+    if (ext == known) return true;
+  }
+  return false;
+}
+
+// Key under which two output names are the same file.
+std::string sameFileKey(const std::string& path) {
+  if (nubo::outputKindOf(path) != nubo::OutputKind::kRegularFile) return path;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+// Turns the command line into jobs. Returns -1 when all is well, otherwise the
+// exit status after printing the one line of a usage error. *folder receives
+// the output folder to create (empty when none).
+int planJobs(const Options& options, bool formatGiven, bool outDirGiven, std::vector<Job>* jobs,
+             std::string* folder) {
+  const auto usage = [](const std::string& message) {
+    return nubo::cli::usageError("nubo-clean", message);
+  };
+  const nubo::ImageFormat given =
+      options.format == "png" ? nubo::ImageFormat::kPng : nubo::ImageFormat::kBmp;
+  std::vector<std::string> inputs = options.paths;
+  if (!outDirGiven) {
+    if (options.paths.size() < 2) {
+      return usage("give INPUT and OUTPUT, or --out-dir DIR with inputs");
+    }
+    const std::string output = options.paths.back();
+    inputs.pop_back();
+    if (output.empty()) return usage("the OUTPUT name is empty");
+    if (output != "-" && (output.back() == '/' || isFolder(output))) {
+      *folder = output;
+    } else if (inputs.size() > 1) {
+      return usage("several inputs need --out-dir DIR, or a folder as OUTPUT");
+    }
+  } else {
+    if (options.outDir.empty()) return usage("the --out-dir name is empty");
+    *folder = options.outDir;
+  }
+  int fromStandardInput = 0;
+  for (const std::string& input : inputs) {
+    if (input.empty()) return usage("an INPUT name is empty");
+    if (input == "-" && ++fromStandardInput > 1) {
+      return usage("standard input (\"-\") can be read only once");
+    }
+  }
+  if (!folder->empty()) {
+    for (const std::string& input : inputs) {
+      if (input == "-") {
+        return usage("standard input (\"-\") has no name to derive an output name from; "
+                     "give an OUTPUT file");
+      }
+      jobs->push_back({input, derivedOutput(input, *folder, given), given});
+    }
+  } else {
+    Job job{inputs[0], options.paths.back(), given};
+    const nubo::OutputKind kind = nubo::outputKindOf(job.output);
+    if (kind == nubo::OutputKind::kRegularFile) {
+      const std::string ext = nubo::lowerExtension(job.output);
+      if (formatGiven && isImageExtension(ext) && ext != options.format) {
+        return usage("OUTPUT " + job.output + " is named ." + ext + " but --format is " +
+                     options.format);
+      }
+      if (!formatGiven && ext == "png") job.format = nubo::ImageFormat::kPng;
+      // The extension is added only to names of regular files to be created.
+      if (job.format == nubo::ImageFormat::kPng) {
+        if (ext != "png") job.output += ".png";
+      } else if (ext != "bmp" && !nubo::applyBmpExtensionRule(&job.output)) {
+        job.output += ".bmp";  // too long: refused below, when the file is written
+      }
+    }
+    jobs->push_back(job);
+  }
+  // Two inputs that would land on the same name: refuse them all before any work.
+  std::map<std::string, const Job*> seen;
+  for (const Job& job : *jobs) {
+    const auto [at, fresh] = seen.emplace(sameFileKey(job.output), &job);
+    if (!fresh) {
+      return usage(at->second->input + " and " + job.input + " would both be written to " +
+                   job.output + "; nothing was cleaned");
+    }
+  }
+  return -1;
+}
+
+// Reads all of standard input (at most 4 GiB).
+nubo::Status readStandardInput(std::vector<uint8_t>* bytes) {
+  constexpr size_t kMaxBytes = (size_t{1} << 32) - 1;
+  bytes->clear();
+  uint8_t chunk[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(0, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return nubo::Status(nubo::StatusCode::kIoError, std::strerror(errno));
+    if (n == 0) return nubo::Status::Ok();
+    if (bytes->size() + static_cast<size_t>(n) > kMaxBytes) {
+      return nubo::Status(nubo::StatusCode::kTooLarge, "file too large");
+    }
+    bytes->insert(bytes->end(), chunk, chunk + n);
+  }
 }
 
 // Loads a codebook for the cache, printing the line a missing file gets.
@@ -79,56 +232,66 @@ class Cleaner {
       : options_(options), tty_(::isatty(2) != 0), pool_(options.threads) {}
 
   // Cleans one input into output; prints one line naming the file on failure.
-  bool run(const std::string& input, const std::string& output) {
-    nubo::ImageFormat format = nubo::ImageFormat::kBmp;
-    std::string target = output;
-    const std::string ext = nubo::lowerExtension(output);
-    if (ext == "png") {
-      format = nubo::ImageFormat::kPng;
-    } else if (ext != "bmp" && !nubo::applyBmpExtensionRule(&target)) {
-      return fail(output, "the path is too long to add \".bmp\"");
-    }
-    if (target.size() > nubo::kMaxPathBytes) return fail(output, "the path is too long");
-    if (!options_.force && ::access(target.c_str(), F_OK) == 0) {
+  bool run(const Job& job) {
+    const std::string& target = job.output;
+    const bool regular = nubo::outputKindOf(target) == nubo::OutputKind::kRegularFile;
+    const std::string name = job.input == "-" ? kStandardInputName : job.input;
+    if (regular && target.size() > nubo::kMaxPathBytes) return fail(target, "the path is too long");
+    if (regular && !options_.force && ::access(target.c_str(), F_OK) == 0) {
       return fail(target, "exists (use --force to overwrite)");
     }
 
-    current_ = input;
+    current_ = name;
     nubo::DecodedImage picture;
-    nubo::Status status = nubo::decodeImageFile(input, &picture);
-    if (!status.ok()) return fail(input, status.message());
+    std::vector<uint8_t> bytes;  // standard input's, kept for the quality estimate
+    nubo::Status status;
+    if (job.input == "-") {
+      status = readStandardInput(&bytes);
+      if (status.ok()) status = nubo::decodeImage(bytes.data(), bytes.size(), &picture);
+    } else {
+      status = nubo::decodeImageFile(job.input, &picture);
+    }
+    if (!status.ok()) return fail(name, status.message());
+    if (!picture.warning.empty()) {
+      std::fprintf(stderr, "nubo-clean: warning: %s: %s\n", name.c_str(), picture.warning.c_str());
+    }
     std::string codebookPath = options_.codebook;
     if (codebookPath.empty()) {
       endProgress();
       nubo::CodebookChoice choice;
-      const nubo::Status s = nubo::selectCodebookForFile(options_.dataDir, input, &choice);
+      const nubo::Status s =
+          job.input == "-"
+              ? nubo::selectCodebook(options_.dataDir, bytes.data(), bytes.size(), &choice)
+              : nubo::selectCodebookForFile(options_.dataDir, job.input, &choice);
       if (!s.ok() && s.code() != nubo::StatusCode::kCannotOpen) {
         std::fprintf(stderr, "nubo-clean: warning: %s\n", s.message().c_str());
       }
       codebookPath = choice.path;
       if (choice.estimatedQuality >= 0) {
         std::fprintf(stderr, "nubo-clean: %s: estimated JPEG quality %d, codebook %s\n",
-                     input.c_str(), choice.estimatedQuality, codebookPath.c_str());
+                     name.c_str(), choice.estimatedQuality, codebookPath.c_str());
       } else {
-        std::fprintf(stderr, "nubo-clean: %s: not a JPEG, codebook %s\n", input.c_str(),
+        std::fprintf(stderr, "nubo-clean: %s: not a JPEG, codebook %s\n", name.c_str(),
                      codebookPath.c_str());
       }
     }
+    bytes = std::vector<uint8_t>();
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
     if (codebook == nullptr) {
-      return fail(input, "no codebook is loaded (" + status.message() + ")");
+      return fail(name, "no codebook is loaded (" + status.message() + ")");
     }
 
     nubo::CleanOptions clean;
     clean.smoothNonEdge = options_.smooth;
     clean.threads = options_.threads;
-    clean.keepUntouched = options_.keepUntouched;
+    clean.convertAll = options_.convertAll;
     // Band by band straight into the output file: the same bytes as the
     // window's load, clean and save, in a fraction of the memory.
-    status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, format, options_.force,
-                               progress(), nullptr);
+    std::fflush(stdout);  // what we printed there goes before a picture written to it
+    status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
+                               options_.force, progress(), nullptr);
     endProgress();
-    if (!status.ok()) return fail(target, status.message());
+    if (!status.ok()) return fail(job.output == "-" ? "standard output" : target, status.message());
     return true;
   }
 
@@ -167,9 +330,7 @@ int main(int argc, char** argv) {
   Options options;
   CLI::App app{
       "Removes JPEG ringing from photos: nubo-clean [options] INPUT OUTPUT, or\n"
-      "nubo-clean [options] --out-dir DIR INPUT...\n"
-      "OUTPUT ending in .png is written as PNG, anything else as BMP (\".bmp\" is added\n"
-      "when the name holds no BMP extension).",
+      "nubo-clean [options] --out-dir DIR INPUT..., or nubo-clean [options] INPUT... FOLDER/",
       "nubo-clean"};
   app.add_option("--codebook", options.codebook,
                  "codebook file (default: chosen from the data folder's index by the input's "
@@ -177,33 +338,50 @@ int main(int argc, char** argv) {
   app.add_option("--data-dir", options.dataDir,
                  "folder of the shipped codebooks (default: searched, see below)");
   app.add_flag("--smooth", options.smooth, "smooth the non-edge area");
+  app.add_flag("--convert-all", options.convertAll,
+               "convert every interior pixel back from YIQ, changed or not (by default a pixel "
+               "whose luminance is not changed keeps its input bytes)");
   app.add_flag("--keep-untouched", options.keepUntouched,
-               "keep the input bytes of pixels whose luminance is not changed");
+               "accepted for old scripts; what nubo-clean does by default");
   app.add_option("--threads", options.threads, "worker threads (0: all cores)")
       ->check(CLI::Range(0, 1024))
       ->capture_default_str();
   app.add_flag("-f,--force", options.force, "overwrite existing output files");
-  app.add_option("--out-dir", options.outDir, "write every result into this folder");
-  app.add_option("--format", options.format, "output format with --out-dir")
-      ->check(CLI::IsMember({"bmp", "png"}))
-      ->capture_default_str();
-  app.add_option("paths", options.paths, "INPUT OUTPUT, or INPUT... with --out-dir")->required();
+  app.add_option("--out-dir", options.outDir,
+                 "write every result into this folder (created when missing)");
+  app.add_option("--format", options.format,
+                 "format of every output: bmp (no metadata) or png (with the input's ICC "
+                 "profile, EXIF and XMP) (default: by the OUTPUT name, else bmp)")
+      ->check(CLI::IsMember({"bmp", "png"}));
+  app.add_flag("-v,--verbose", options.verbose, "name the data folder used, wherever it is");
+  app.add_option("paths", options.paths,
+                 "INPUT OUTPUT, INPUT... FOLDER/, or INPUT... with --out-dir (\"-\": standard "
+                 "input or output)")
+      ->required();
   app.footer(kHelpFooter);
   nubo::cli::setUp(&app);
   if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
     return exitStatus;
   }
+  if (options.convertAll && options.keepUntouched) {
+    return nubo::cli::usageError("nubo-clean", "--convert-all and --keep-untouched contradict");
+  }
 
-  std::vector<std::pair<std::string, std::string>> jobs;
-  if (options.outDir.empty()) {
-    if (options.paths.size() != 2) {
+  std::vector<Job> jobs;
+  std::string folder;
+  const bool outDirGiven = app.count("--out-dir") > 0;
+  if (outDirGiven && options.outDir.empty()) {
+    return nubo::cli::usageError("nubo-clean", "the --out-dir name is empty");
+  }
+  if (const int exitStatus = planJobs(options, app.count("--format") > 0, outDirGiven, &jobs,
+                                      &folder);
+      exitStatus >= 0) {
+    return exitStatus;
+  }
+  for (const Job& job : jobs) {
+    if (job.output == "-" && ::isatty(STDOUT_FILENO)) {
       return nubo::cli::usageError("nubo-clean",
-                                   "give INPUT and OUTPUT, or --out-dir DIR with inputs");
-    }
-    jobs.emplace_back(options.paths[0], options.paths[1]);
-  } else {
-    for (const std::string& input : options.paths) {
-      jobs.emplace_back(input, derivedOutput(input, options.outDir, options.format));
+                                   "standard output is a terminal; redirect it to a file");
     }
   }
 
@@ -216,18 +394,28 @@ int main(int argc, char** argv) {
       return nubo::cli::kExitFailure;
     }
     if (!found.dir.empty()) options.dataDir = found.dir;
-    if (!found.firstChoice && !found.dir.empty()) {
+    if (!found.dir.empty() && (options.verbose || !found.usual)) {
       std::fprintf(stderr, "nubo-clean: using the data folder %s\n", found.dir.c_str());
+    }
+  }
+
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !isFolder(folder)) {
+      std::fprintf(stderr, "nubo-clean: %s: cannot create the folder: %s\n", folder.c_str(),
+                   ec ? ec.message().c_str() : "a file of that name exists");
+      return nubo::cli::kExitFailure;
     }
   }
 
   Cleaner cleaner(options);
   int failures = 0;
-  for (const auto& [input, output] : jobs) {
+  for (const Job& job : jobs) {
     try {
-      if (!cleaner.run(input, output)) ++failures;
+      if (!cleaner.run(job)) ++failures;
     } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", input.c_str());
+      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", job.input.c_str());
       ++failures;
     }
   }

@@ -56,10 +56,10 @@ struct Original {
   std::vector<uint8_t> grey;  // round(luma), top row first (the grey protocol's original)
 };
 
-// How the cleaner runs: its defaults, or with --keep-untouched.
+// How the cleaner runs: its defaults, or with --convert-all.
 enum class Mode {
   kDefault,
-  kKeepUntouched,
+  kConvertAll,
 };
 
 // One picture at one quality under one protocol and cleaner mode.
@@ -166,13 +166,13 @@ struct Settings {
 
 void runTask(const Settings& settings, const Original& original, Task* task) {
   const bool grey = task->protocol == Protocol::kGrey;
-  const bool keep = task->mode == Mode::kKeepUntouched;
+  const bool all = task->mode == Mode::kConvertAll;
   const std::string stem = settings.workDir + "/" + fs::path(original.name).stem().string() +
                            (grey ? "-grey" : "") + "-q" + std::to_string(task->quality);
   // Both modes compress the same way; each run keeps its own files.
-  const std::string jpegPath = stem + (keep ? "-keep" : "") + ".jpg";
-  const std::string cleanedPath = stem + (keep ? "-keep" : "") + ".png";
-  const std::string logPath = stem + (keep ? "-keep" : "") + ".log";
+  const std::string jpegPath = stem + (all ? "-all" : "") + ".jpg";
+  const std::string cleanedPath = stem + (all ? "-all" : "") + ".png";
+  const std::string logPath = stem + (all ? "-all" : "") + ".log";
 
   std::vector<uint8_t> jpeg;
   Status status = grey ? compressJpegGrey(original.grey.data(), original.width, original.height,
@@ -192,7 +192,7 @@ void runTask(const Settings& settings, const Original& original, Task* task) {
     args.push_back("--codebook");
     args.push_back(settings.codebook);
   }
-  if (keep) args.push_back("--keep-untouched");
+  if (all) args.push_back("--convert-all");
   args.insert(args.end(), settings.cleanerArgs.begin(), settings.cleanerArgs.end());
   args.push_back(jpegPath);
   args.push_back(cleanedPath);
@@ -397,8 +397,8 @@ int run(int argc, char** argv) {
       ->capture_default_str();
   std::string modeName = "both";
   app.add_option("--mode", modeName,
-                 "default: the cleaner's defaults; keep: with --keep-untouched; both")
-      ->check(CLI::IsMember({"default", "keep", "both"}))
+                 "default: the cleaner's defaults; convert-all: with --convert-all; both")
+      ->check(CLI::IsMember({"default", "convert-all", "both"}))
       ->capture_default_str();
   app.add_option("--cleaner", settings.cleaner, "nubo-clean program to run")->capture_default_str();
   app.add_option("--codebook", settings.codebook, "codebook passed to the cleaner (--codebook)");
@@ -466,8 +466,8 @@ int run(int argc, char** argv) {
   if (protocolName != "grey") protocols.push_back(Protocol::kColour);
   if (protocolName != "colour") protocols.push_back(Protocol::kGrey);
   std::vector<Mode> modes;
-  if (modeName != "keep") modes.push_back(Mode::kDefault);
-  if (modeName != "default") modes.push_back(Mode::kKeepUntouched);
+  if (modeName != "convert-all") modes.push_back(Mode::kDefault);
+  if (modeName != "default") modes.push_back(Mode::kConvertAll);
   std::vector<Task> tasks;
   for (Protocol protocol : protocols) {
     for (int quality : qualities) {
@@ -497,7 +497,7 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "%snubo-eval: %s at quality %d (%s%s): %s\n", showProgress ? "\r" : "",
                      originals[tasks[i].original].name.c_str(), tasks[i].quality,
                      tasks[i].protocol == Protocol::kGrey ? "grey" : "colour",
-                     tasks[i].mode == Mode::kKeepUntouched ? ", --keep-untouched" : "",
+                     tasks[i].mode == Mode::kConvertAll ? ", --convert-all" : "",
                      tasks[i].error.c_str());
       }
       if (showProgress) std::fprintf(stderr, "\r%zu/%zu pictures cleaned", finished, tasks.size());
@@ -519,7 +519,7 @@ int run(int argc, char** argv) {
       seconds);
   for (Protocol protocol : protocols) {
     for (Mode mode : modes) {
-      const char* how = mode == Mode::kDefault ? "cleaner defaults" : "cleaner --keep-untouched";
+      const char* how = mode == Mode::kDefault ? "cleaner defaults" : "cleaner --convert-all";
       if (protocol == Protocol::kColour) {
         std::printf(
             "\nColour: RGB compressed as YCbCr 4:2:0, PSNR on Y of the RGB results; %s.\n\n", how);

@@ -102,7 +102,8 @@ Status loadPictures(const std::vector<std::string>& files, std::vector<DecodedIm
 }
 
 // Scores codebook on every picture at every quality and prints the gains of
-// the cleaner's default mode and of its keepUntouched mode.
+// the cleaner's --convert-all mode (gain) and of its default, where untouched
+// pixels keep their bytes (keep_gain).
 int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::string>& names,
              const std::vector<int>& qualities, const nubo::Codebook& codebook, int threads,
              bool perPicture) {
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
                  "Patches a leaf's k-means fits its codewords on");
   app.add_flag(
       "--keep-untouched", options.keepUntouched,
-      "Train for the cleaner's --keep-untouched mode (kept pixels show their input bytes)");
+      "Train for the cleaner's default mode, where kept pixels show their input bytes "
+      "(without it: for its --convert-all mode)");
   app.add_option("--leaf-target-weight", options.tree.leafTargetWeight,
                  "Weight of the wanted companion value joined to the patch in the leaves' k-means")
       ->check(CLI::Range(0.0, 100.0));

@@ -62,7 +62,7 @@ size_t countCandidates(const WorkingImage& image);
 // each kept with probability keep (decided by a generator seeded with seed).
 // origY holds the original's Y, top row first. Targets are the original's Y;
 // shiftTargets adds the conversion loss once all samples are in.
-// keepBytes: the cleaner runs with keepUntouched, so a kept pixel shows its
+// keepBytes: the cleaner runs in its default mode, so a kept pixel shows its
 // input bytes (its error is the decoded picture's own) instead of the YIQ round trip.
 void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
                     uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out);

@@ -45,19 +45,20 @@ Status scorePicture(const DecodedImage& picture, int quality, const Codebook& co
   score->decodedPsnr = lumaPsnr(picture, image, image.inputDisplay);
   CleanOptions options;
   options.threads = threads;
+  options.convertAll = true;
   removeRinging(&image, codebook, options, nullptr);
   score->cleanedPsnr = lumaPsnr(picture, image, image.outputDisplay);
-  // keepUntouched gives the same bytes except where Y is unchanged: there the
-  // input's (one pass serves both modes).
+  // The cleaner's default mode from the same pass: pixelAfterPass of each
+  // interior pixel (one pass serves both modes).
   std::vector<uint8_t> kept = image.outputDisplay;
   const int w = image.imageWidth;
   const int h = image.imageHeight;
   for (int i = 2; i <= h - 3; ++i) {
     for (int j = 2; j <= w - 3; ++j) {
       const size_t at = (static_cast<size_t>(i) * w + j) * 3;
-      if (image.outputYiq[at] != image.inputYiq[at]) continue;
       const size_t offset = image.displayOffset(h - 1 - i, j);
-      for (int k = 0; k < 3; ++k) kept[offset + k] = image.inputDisplay[offset + k];
+      pixelAfterPass(image.inputDisplay.data() + offset, image.inputYiq[at], image.outputYiq[at],
+                     false, kept.data() + offset);
     }
   }
   score->keptPsnr = lumaPsnr(picture, image, kept);

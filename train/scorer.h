@@ -13,8 +13,8 @@ namespace train {
 // Luminance PSNR (BT.601 Y on 8-bit RGB) of the decoded and the cleaned picture.
 struct PictureScore {
   double decodedPsnr = 0;
-  double cleanedPsnr = 0;  // the cleaner's default mode
-  double keptPsnr = 0;     // the cleaner with keepUntouched
+  double cleanedPsnr = 0;  // the cleaner with --convert-all (every pixel converted back)
+  double keptPsnr = 0;     // the cleaner by default (untouched pixels keep their bytes)
 };
 
 // Compresses picture at quality, cleans it with codebook and scores the decoded
