@@ -288,7 +288,7 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out) {
       const uint8_t* sof = data + pos + 2;
       const uint32_t components = sof[5];
       if (sof[0] != 8) return invalid("unsupported JPEG file: not 8 bits per sample");
-      if (components != 1 && components != 3) {
+      if (components != 1 && components != 3 && components != 4) {  // grey, colour, CMYK/YCCK
         return invalid("unsupported JPEG file: " + std::to_string(components) + " components");
       }
       if (length < 8 + 3 * components) return invalid("damaged JPEG file: frame header cut short");
