@@ -137,7 +137,7 @@ ImageMetadata readPngMetadata(const uint8_t* data, size_t size) {
     const bool exif = std::memcmp(type, "eXIf", 4) == 0;
     const bool text = std::memcmp(type, "iTXt", 4) == 0;
     if (!icc && !exif && !text) continue;
-    if (crc32(crc32(0, type, 4 + length), nullptr, 0) != be32(body + length)) continue;
+    if (crc32(0, type, 4 + length) != be32(body + length)) continue;
     if (icc && !seenIcc) {
       seenIcc = true;
       // Profile name (1..79 bytes), NUL, compression method 0, zlib stream.
