@@ -370,8 +370,9 @@ TEST_F(Gui, ABrokenFileGivesTheBoxAndLeavesOnlyTheLogo) {
   const std::string picture = work_ + "/good.bmp";
   writeQuadrantBmp(picture, 64, 48, quadrant);
   const std::string broken = work_ + "/broken.jpg";
+  // Cut in its tables, before any scan data: nothing to show.
   std::ofstream(broken, std::ios::binary) << readFile(kSource + "/data/samples/astronaut-q20.jpg")
-                                                 .substr(0, 2000);
+                                                 .substr(0, 400);
   answer(picture);
   answer(broken);
   startProgram();

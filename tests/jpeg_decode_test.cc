@@ -323,14 +323,14 @@ TEST(JpegDecode, TruncatedFilesSayTheFileEndsEarly) {
   DecodedImage d = decode(Bytes(good.begin(), good.begin() + (scan + good.size()) / 2));
   EXPECT_EQ(d.width, 160);
   EXPECT_EQ(d.warning, "damaged JPEG data (file ends early)");
-  // Cut before any scan data (after the frame header, in the tables or in
-  // the scan header): no picture, and the same reason.
+  // Cut before any scan data (in the headers before or after the frame
+  // header, in the scan header): no picture, and the same reason.
   size_t frame = 0;
   for (size_t i = 2; i + 1 < good.size() && frame == 0; ++i) {
     if (good[i] == 0xFF && good[i + 1] == 0xC0) frame = i;
   }
   ASSERT_GT(frame, 0u);
-  for (size_t cut : {frame + 20, scan - 3, scan}) {
+  for (size_t cut : {size_t{40}, frame + 4, frame + 20, scan - 3, scan}) {
     const Bytes cutFile(good.begin(), good.begin() + cut);
     Status s = decodeImage(cutFile.data(), cutFile.size(), &d);
     EXPECT_FALSE(s.ok()) << "cut at " << cut;
