@@ -92,25 +92,22 @@ bool iccProfileFits(const std::vector<uint8_t>& icc, ProfileColours colours) {
       std::memcmp(icc.data() + 36, "acsp", 4) != 0) {
     return false;
   }
-  cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
-  if (profile == nullptr) return false;
-  const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
-  const cmsProfileClassSignature kind = cmsGetDeviceClass(profile);
-  const cmsColorSpaceSignature pcs = cmsGetPCS(profile);
-  cmsCloseProfile(profile);
+  // The header's signatures, read as numbers (files may hold any value).
+  const uint32_t kind = be32(icc.data() + 12), space = be32(icc.data() + 16);
+  const uint32_t pcs = be32(icc.data() + 20);
   // Only profiles that describe a picture's colours can be embedded in one.
   const bool pictureProfile = kind == cmsSigInputClass || kind == cmsSigDisplayClass ||
                               kind == cmsSigOutputClass || kind == cmsSigColorSpaceClass;
   if (!pictureProfile || (pcs != cmsSigXYZData && pcs != cmsSigLabData)) return false;
-  switch (colours) {
-    case ProfileColours::kGrey:
-      return space == cmsSigGrayData;
-    case ProfileColours::kRgb:
-      return space == cmsSigRgbData;
-    case ProfileColours::kCmyk:
-      return space == cmsSigCmykData;
-  }
-  return false;
+  const uint32_t wanted = colours == ProfileColours::kGrey  ? cmsSigGrayData
+                          : colours == ProfileColours::kRgb ? cmsSigRgbData
+                                                            : cmsSigCmykData;
+  if (space != wanted) return false;
+  // And the colour library must be able to read it.
+  cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+  if (profile == nullptr) return false;
+  cmsCloseProfile(profile);
+  return true;
 }
 
 bool xmpUsable(const std::string& xmp) {

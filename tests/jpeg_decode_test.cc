@@ -425,6 +425,7 @@ Bytes cameraExif(int orientation) {
   exif_content_add_entry(ed->ifd[EXIF_IFD_0], make);
   exif_entry_initialize(make, EXIF_TAG_MAKE);
   static const char kMake[] = "NuboCam";
+  std::free(make->data);  // libexif's default memory is malloc's
   make->data = static_cast<unsigned char*>(std::malloc(sizeof(kMake)));
   std::memcpy(make->data, kMake, sizeof(kMake));
   make->size = make->components = sizeof(kMake);
@@ -505,7 +506,9 @@ TEST(JpegDecode, IccExifAndXmpAreRead) {
 
 TEST(JpegDecode, MalformedMetadataIsDroppedNotFatal) {
   const Bytes srgb = profileBytes(cmsCreate_sRGBProfile());
-  const Bytes grey = profileBytes(cmsCreateGrayProfile(cmsD50_xyY(), cmsBuildGamma(nullptr, 2.2)));
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  const Bytes grey = profileBytes(cmsCreateGrayProfile(cmsD50_xyY(), gamma));
+  cmsFreeToneCurve(gamma);
   Bytes badIccSize = srgb;
   badIccSize[3] ^= 1;  // the header's size no longer matches
   auto missingPart = iccSegments(srgb, 200);
