@@ -57,10 +57,24 @@ void onJpegMessage(j_common_ptr cinfo, int level) {
   cinfo->err->num_warnings++;
 }
 
+// Real progressive files have a dozen scans or so; a crafted one can repeat a
+// scan without end and keep the decoder busy for minutes.
+constexpr int kMaxScans = 1000;
+
 struct JpegSession {
   jpeg_decompress_struct cinfo;
   JpegErrors err;
+  jpeg_progress_mgr progress;
 };
+
+void onJpegProgress(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    JpegErrors* err = reinterpret_cast<JpegErrors*>(cinfo->err);
+    std::snprintf(err->error, sizeof(err->error), "more than %d scans", kMaxScans);
+    std::longjmp(err->jump, 1);
+  }
+}
 
 // The longjmp-safe steps. Each returns false after a libjpeg error, whose text
 // is then in session->err.error. Their frames hold no C++ objects.
@@ -68,6 +82,8 @@ struct JpegSession {
 bool jpegReadHeader(JpegSession* s, const uint8_t* data, size_t size) {
   if (setjmp(s->err.jump)) return false;
   jpeg_create_decompress(&s->cinfo);
+  s->progress.progress_monitor = onJpegProgress;
+  s->cinfo.progress = &s->progress;
   jpeg_mem_src(&s->cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
   jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF, XMP
   jpeg_save_markers(&s->cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC

@@ -338,6 +338,30 @@ TEST(JpegDecode, TruncatedFilesSayTheFileEndsEarly) {
   }
 }
 
+TEST(JpegDecode, EndlesslyRepeatedScansAreRefused) {
+  JpegSettings s;
+  s.progressive = true;
+  const Bytes good = photoJpeg(64, 64, 6, s);
+  size_t lastScan = 0;
+  for (size_t i = 2; i + 1 < good.size(); ++i) {
+    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
+  }
+  ASSERT_GT(lastScan, 0u);
+  const Bytes scan(good.begin() + lastScan, good.end() - 2);  // up to the end marker
+  Bytes bomb(good.begin(), good.end() - 2);
+  for (int k = 0; k < 1100; ++k) bomb.insert(bomb.end(), scan.begin(), scan.end());
+  bomb.insert(bomb.end(), {0xFF, 0xD9});
+  DecodedImage d;
+  Status status = decodeImage(bomb.data(), bomb.size(), &d);
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("more than 1000 scans"), std::string::npos) << status.message();
+  // A few repeats are within bounds: decoded, with libjpeg's complaint.
+  Bytes few(good.begin(), good.end() - 2);
+  for (int k = 0; k < 3; ++k) few.insert(few.end(), scan.begin(), scan.end());
+  few.insert(few.end(), {0xFF, 0xD9});
+  EXPECT_TRUE(decodeImage(few.data(), few.size(), &d).ok());
+}
+
 // --- CMYK and YCCK ---------------------------------------------------------------------
 
 // Four 8 x 8 blocks a row: each block one CMYK ink mix, so that the lossy
