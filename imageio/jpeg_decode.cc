@@ -299,7 +299,15 @@ Status decodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
     target = cmyk.data();
   }
   const size_t stride = static_cast<size_t>(width) * (space == JCS_GRAYSCALE ? 3 : bytesPerPixel);
-  if (!jpegReadRows(s, space, target, stride)) return failure();
+  if (!jpegReadRows(s, space, target, stride)) {
+    // An error after the last row (met while reading on to the end marker,
+    // such as a marker that damage made up in the scan data) leaves a whole
+    // picture: keep it, as damaged.
+    const bool allRows = cinfo.output_height > 0 && cinfo.output_scanline == cinfo.output_height;
+    if (!allRows || s->err.endedEarly) return failure();
+    if (!s->err.damaged) std::memcpy(s->err.firstWarning, s->err.error, sizeof(s->err.error));
+    s->err.damaged = true;
+  }
   if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
       cinfo.output_components != bytesPerPixel) {
     return Status(StatusCode::kInvalidData, "cannot decode JPEG file: unexpected pixel layout");

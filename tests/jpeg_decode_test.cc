@@ -315,6 +315,22 @@ TEST(JpegDecode, DamagedDataStillDecodesWithAWarning) {
   }
 }
 
+TEST(JpegDecode, AMarkerMadeUpByDamageStillGivesThePicture) {
+  const Bytes good = photoJpeg(160, 120, 8);
+  const size_t scan = scanStart(good);
+  Bytes bad = good;
+  size_t at = scan + (good.size() - scan) * 3 / 4;  // in the bottom rows
+  while (bad[at - 1] == 0xFF) ++at;
+  bad[at] = 0xFF;  // a marker no JPEG has, in the middle of the scan
+  bad[at + 1] = 0x63;
+  const DecodedImage d = decode(bad);
+  EXPECT_EQ(d.width, 160);
+  EXPECT_EQ(d.warning.rfind("damaged JPEG data (", 0), 0u) << d.warning;
+  // The top rows, coded before the damage, are as in the sound file.
+  const DecodedImage sound = decode(good);
+  for (int x = 0; x < 160; x += 7) EXPECT_EQ(pixelAt(d, x, 0), pixelAt(sound, x, 0));
+}
+
 TEST(JpegDecode, TruncatedFilesSayTheFileEndsEarly) {
   const Bytes good = photoJpeg(160, 120, 4);
   const size_t scan = scanStart(good);
