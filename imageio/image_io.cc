@@ -204,8 +204,11 @@ Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
       *out = DecodedImage();
       return status;
     }
-    // Upright before anyone sees the pixels; the EXIF then says so.
-    turnUpright(normaliseExif(&out->metadata.exif), out);
+    // Upright before anyone sees the pixels; EXIF and XMP then say so. EXIF
+    // decides; XMP's orientation only counts in files whose EXIF has none.
+    const int exifOrientation = normaliseExif(&out->metadata.exif);
+    const int xmpOrientation = normaliseXmpOrientation(&out->metadata.xmp);
+    turnUpright(exifOrientation != 0 ? exifOrientation : xmpOrientation, out);
     return status;
   } catch (const std::bad_alloc&) {
     *out = DecodedImage();

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <string>
 
 namespace nubo {
 namespace {
@@ -181,13 +182,53 @@ ImageMetadata readPngMetadata(const uint8_t* data, size_t size) {
   return metadata;
 }
 
+int normaliseXmpOrientation(std::string* xmp) {
+  static const char kName[] = "tiff:Orientation";
+  int found = 0;
+  for (size_t at = xmp->find(kName); at != std::string::npos; at = xmp->find(kName, at + 1)) {
+    size_t p = at + sizeof(kName) - 1;
+    auto skipSpace = [&] {
+      while (p < xmp->size() && ((*xmp)[p] == ' ' || (*xmp)[p] == '\t' || (*xmp)[p] == '\r' ||
+                                 (*xmp)[p] == '\n')) {
+        ++p;
+      }
+    };
+    skipSpace();
+    if (p >= xmp->size()) break;
+    char end;
+    if ((*xmp)[p] == '=') {  // attribute: tiff:Orientation="6"
+      ++p;
+      skipSpace();
+      if (p >= xmp->size() || ((*xmp)[p] != '"' && (*xmp)[p] != '\'')) continue;
+      end = (*xmp)[p++];
+    } else if ((*xmp)[p] == '>') {  // element: <tiff:Orientation>6</tiff:Orientation>
+      ++p;
+      end = '<';
+    } else {
+      continue;
+    }
+    skipSpace();
+    const size_t digits = p;
+    while (p < xmp->size() && (*xmp)[p] >= '0' && (*xmp)[p] <= '9' && p - digits < 3) ++p;
+    const size_t count = p - digits;
+    skipSpace();
+    if (count == 0 || p >= xmp->size() || (*xmp)[p] != end) continue;
+    if (found == 0) {
+      const int value = std::stoi(xmp->substr(digits, count));
+      found = value >= 1 && value <= 8 ? value : 1;
+    }
+    xmp->replace(digits, count, "1");
+  }
+  return found;
+}
+
 int normaliseExif(std::vector<uint8_t>* exif) {
-  if (exif->empty()) return 1;
+  if (exif->empty()) return 0;
   const bool tiffHeader = exif->size() >= 8 && (std::memcmp(exif->data(), "II*\0", 4) == 0 ||
                                                 std::memcmp(exif->data(), "MM\0*", 4) == 0);
   if (!tiffHeader || exif->size() > kMaxExifBytes) {
     exif->clear();
-    return 1;
+    return 0;
   }
   // libexif reads the form of a JPEG APP1 segment: "Exif\0\0", then TIFF.
   static const uint8_t kPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
@@ -196,11 +237,11 @@ int normaliseExif(std::vector<uint8_t>* exif) {
   exif->clear();
 
   ExifMem* mem = exif_mem_new_default();
-  if (mem == nullptr) return 1;
+  if (mem == nullptr) return 0;
   ExifData* ed = exif_data_new_mem(mem);
   if (ed == nullptr) {
     exif_mem_unref(mem);
-    return 1;
+    return 0;
   }
   // Keep the data as it is: unknown tags, maker notes, no added entries.
   exif_data_unset_option(ed, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
@@ -208,7 +249,7 @@ int normaliseExif(std::vector<uint8_t>* exif) {
   exif_data_set_option(ed, EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
   exif_data_load_data(ed, segment.data(), static_cast<unsigned int>(segment.size()));
 
-  int orientation = 1;
+  int orientation = 0;
   ExifContent* ifd0 = ed->ifd[EXIF_IFD_0];
   if (ifd0 != nullptr && ifd0->count > 0) {
     const ExifByteOrder order = exif_data_get_byte_order(ed);
@@ -217,7 +258,7 @@ int normaliseExif(std::vector<uint8_t>* exif) {
       if (entry->format == EXIF_FORMAT_SHORT && entry->components == 1 && entry->size >= 2 &&
           entry->data != nullptr) {
         const int value = exif_get_short(entry->data, order);
-        if (value >= 1 && value <= 8) orientation = value;
+        orientation = value >= 1 && value <= 8 ? value : 1;
         exif_set_short(entry->data, order, 1);
       } else {
         exif_content_remove_entry(ifd0, entry);  // malformed: says nothing we can trust

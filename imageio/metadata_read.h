@@ -41,9 +41,13 @@ ImageMetadata readPngMetadata(const uint8_t* data, size_t size);
 
 // Parses *exif (a TIFF structure) with libexif and rewrites it with the
 // orientation set to 1 and any thumbnail dropped. Returns the orientation it
-// held, 1..8; 1 when there was none or it was out of range. *exif is emptied
-// when it is too long or libexif finds no directory in it.
+// held, 1..8; 1 when it was out of range; 0 when there was none. *exif is
+// emptied when it is too long or libexif finds no directory in it.
 int normaliseExif(std::vector<uint8_t>* exif);
+
+// Sets every tiff:Orientation of an XMP packet (attribute or element) to 1.
+// Returns the first value found, 1..8 (1 when out of range); 0 when none.
+int normaliseXmpOrientation(std::string* xmp);
 
 }  // namespace nubo
 

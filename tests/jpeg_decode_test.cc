@@ -708,6 +708,46 @@ TEST(Upright, EveryOrientationIsTurnedUpright) {
   }
 }
 
+TEST(Upright, XmpOrientationCountsOnlyWithoutExifAndEndsAtOne) {
+  const int w = 24, h = 16;
+  const Bytes plain = photoJpeg(w, h, 13);
+  const DecodedImage stored = decode(plain);
+  auto withSegments = [&](const std::vector<Bytes>& payloads) {
+    Bytes file = plain;
+    for (const Bytes& seg : payloads) {
+      const Bytes marker = {0xFF, 0xE1, static_cast<uint8_t>((seg.size() + 2) >> 8),
+                            static_cast<uint8_t>(seg.size() + 2)};
+      Bytes both = marker;
+      both.insert(both.end(), seg.begin(), seg.end());
+      file.insert(file.begin() + 2, both.begin(), both.end());
+    }
+    return decode(file);
+  };
+  auto turnedAs = [&](const DecodedImage& d, int orientation) {
+    const bool sideways = orientation >= 5;
+    if (d.width != (sideways ? h : w)) return false;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const auto [sx, sy] = shownAt(orientation, x, y, w, h);
+        if (pixelAt(d, sx, sy) != pixelAt(stored, x, y)) return false;
+      }
+    }
+    return true;
+  };
+  const std::string element = "<x:xmpmeta><rdf:Description><tiff:Orientation>6</tiff:Orientation>"
+                              "</rdf:Description></x:xmpmeta>";
+  const std::string attribute = "<x:xmpmeta><rdf:Description tiff:Orientation = '3'/></x:xmpmeta>";
+  DecodedImage d = withSegments({xmpSegment(element)});
+  EXPECT_TRUE(turnedAs(d, 6));
+  EXPECT_NE(d.metadata.xmp.find("<tiff:Orientation>1</tiff:Orientation>"), std::string::npos);
+  d = withSegments({xmpSegment(attribute), exifSegment(exifWithOrientation(3))});
+  EXPECT_TRUE(turnedAs(d, 3)) << "turned once, not twice";
+  EXPECT_NE(d.metadata.xmp.find("tiff:Orientation = '1'"), std::string::npos);
+  d = withSegments({xmpSegment(element), exifSegment(exifWithOrientation(1))});
+  EXPECT_TRUE(turnedAs(d, 1)) << "EXIF decides";
+  EXPECT_EQ(d.metadata.xmp.find(">6<"), std::string::npos);
+}
+
 TEST(Upright, PngWithExifOrientationIsTurnedToo) {
   const Bytes png = pngWith(false, {{"eXIf", exifWithOrientation(6)}});
   const DecodedImage plain = decode(pngWith(false, {}));
