@@ -85,8 +85,8 @@ bool jpegReadHeader(JpegSession* s, const uint8_t* data, size_t size) {
   s->progress.progress_monitor = onJpegProgress;
   s->cinfo.progress = &s->progress;
   jpeg_mem_src(&s->cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
-  jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF, XMP
-  jpeg_save_markers(&s->cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC
+  jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);              // EXIF, XMP
+  jpeg_save_markers(&s->cinfo, JPEG_APP0 + 2, 0xFFFF);              // ICC
   jpeg_read_header(&s->cinfo, TRUE);
   return true;
 }
@@ -154,7 +154,7 @@ size_t firstScanData(const uint8_t* data, size_t size) {
 // number (1..count) and the count, and must appear exactly once. Empty when
 // there is none or the set is incomplete or inconsistent.
 std::vector<uint8_t> assembleIcc(jpeg_saved_marker_ptr markers) {
-  static const char kTag[] = "ICC_PROFILE";  // 12 bytes with its NUL
+  static const char kTag[] = "ICC_PROFILE";   // 12 bytes with its NUL
   constexpr size_t kHead = sizeof(kTag) + 2;  // tag, sequence number, count
   const uint8_t* parts[256] = {};
   size_t sizes[256] = {};
@@ -185,7 +185,7 @@ std::vector<uint8_t> assembleIcc(jpeg_saved_marker_ptr markers) {
 }
 
 void readMetadata(jpeg_saved_marker_ptr markers, ImageMetadata* metadata) {
-  static const char kExif[] = "Exif\0";               // 6 bytes with the last NUL
+  static const char kExif[] = "Exif\0";                       // 6 bytes with the last NUL
   static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";  // 29 bytes with its NUL
   for (jpeg_saved_marker_ptr m = markers; m != nullptr; m = m->next) {
     if (m->marker != JPEG_APP0 + 1) continue;
@@ -213,10 +213,10 @@ bool cmykThroughProfile(const std::vector<uint8_t>& icc, bool inverted, const ui
   cmsHPROFILE in = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
   if (in == nullptr) return false;
   cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-  cmsHTRANSFORM transform =
-      srgb == nullptr ? nullptr
-                      : cmsCreateTransform(in, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, srgb,
-                                           TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+  cmsHTRANSFORM transform = srgb == nullptr
+                                ? nullptr
+                                : cmsCreateTransform(in, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8,
+                                                     srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
   cmsCloseProfile(in);
   if (srgb != nullptr) cmsCloseProfile(srgb);
   if (transform == nullptr) return false;
@@ -261,7 +261,8 @@ Status decodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
     if (s->err.pub.msg_code == JERR_OUT_OF_MEMORY) {
       return Status(StatusCode::kTooLarge, "not enough memory for the picture");
     }
-    return Status(StatusCode::kInvalidData, std::string("cannot decode JPEG file: ") + s->err.error);
+    return Status(StatusCode::kInvalidData,
+                  std::string("cannot decode JPEG file: ") + s->err.error);
   };
   if (!jpegReadHeader(s, data, size)) return failure();
   if (endsBeforeScan) return damaged("file ends early");

@@ -188,8 +188,8 @@ int normaliseXmpOrientation(std::string* xmp) {
   for (size_t at = xmp->find(kName); at != std::string::npos; at = xmp->find(kName, at + 1)) {
     size_t p = at + sizeof(kName) - 1;
     auto skipSpace = [&] {
-      while (p < xmp->size() && ((*xmp)[p] == ' ' || (*xmp)[p] == '\t' || (*xmp)[p] == '\r' ||
-                                 (*xmp)[p] == '\n')) {
+      while (p < xmp->size() &&
+             ((*xmp)[p] == ' ' || (*xmp)[p] == '\t' || (*xmp)[p] == '\r' || (*xmp)[p] == '\n')) {
         ++p;
       }
     };

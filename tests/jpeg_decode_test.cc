@@ -32,10 +32,10 @@ using Bytes = std::vector<uint8_t>;
 // --- making files ------------------------------------------------------------------
 
 struct JpegSettings {
-  J_COLOR_SPACE in = JCS_RGB;      // what samples holds: RGB, grey or CMYK
+  J_COLOR_SPACE in = JCS_RGB;        // what samples holds: RGB, grey or CMYK
   J_COLOR_SPACE stored = JCS_YCbCr;  // how the file stores it
   int quality = 90;
-  bool adobeMarker = true;  // only for CMYK/YCCK: libjpeg writes one by default
+  bool adobeMarker = true;           // only for CMYK/YCCK: libjpeg writes one by default
   int hSampling = 2, vSampling = 2;  // of the first component
   bool progressive = false;
   std::vector<std::pair<int, Bytes>> segments;  // APPn markers and payloads
@@ -146,10 +146,10 @@ std::array<uint8_t, 3> pixelAt(const DecodedImage& d, int x, int y) {
 
 // A minimal little-endian EXIF block holding only an orientation.
 Bytes exifWithOrientation(int orientation) {
-  return {'I', 'I', 42, 0, 8, 0, 0, 0,  // header, IFD0 at 8
-          1, 0,                         // one entry
-          0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(orientation), 0, 0, 0,
-          0, 0, 0, 0};  // no next directory
+  return {'I',  'I',  42, 0, 8, 0, 0, 0,  // header, IFD0 at 8
+          1,    0,                        // one entry
+          0x12, 0x01, 3,  0, 1, 0, 0, 0, static_cast<uint8_t>(orientation),
+          0,    0,    0,  0, 0, 0, 0};  // no next directory
 }
 
 Bytes withPrefix(const char* prefix, size_t prefixBytes, const Bytes& payload) {
@@ -384,12 +384,13 @@ TEST(JpegDecode, EndlesslyRepeatedScansAreRefused) {
 // round trip stays close to the mix.
 const std::vector<std::array<uint8_t, 4>>& inkMixes() {
   static const std::vector<std::array<uint8_t, 4>> mixes = {
-      {0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0},
+      {0, 0, 0, 0},   {255, 0, 0, 0},   {0, 255, 0, 0},    {0, 0, 255, 0},
       {0, 0, 0, 255}, {128, 64, 0, 32}, {20, 200, 100, 0}, {255, 255, 0, 0}};
   return mixes;
 }
 
-Bytes cmykFile(J_COLOR_SPACE stored, bool inverted, const std::vector<std::pair<int, Bytes>>& segs) {
+Bytes cmykFile(J_COLOR_SPACE stored, bool inverted,
+               const std::vector<std::pair<int, Bytes>>& segs) {
   const auto& mixes = inkMixes();
   const int width = 32, height = 16;
   Bytes samples(width * height * 4);
@@ -509,7 +510,8 @@ ExifFacts readExif(const Bytes& tiff) {
     facts.orientation = exif_get_short(e->data, exif_data_get_byte_order(ed));
   }
   if (ExifEntry* e = exif_content_get_entry(ed->ifd[EXIF_IFD_0], EXIF_TAG_MAKE)) {
-    facts.make.assign(reinterpret_cast<const char*>(e->data), strnlen(reinterpret_cast<const char*>(e->data), e->size));
+    facts.make.assign(reinterpret_cast<const char*>(e->data),
+                      strnlen(reinterpret_cast<const char*>(e->data), e->size));
   }
   facts.thumbnail = ed->data != nullptr || ed->ifd[EXIF_IFD_1]->count > 0;
   exif_data_unref(ed);
@@ -610,9 +612,11 @@ Bytes deflated(const Bytes& data) {
 Bytes pngWith(bool grey, const std::vector<std::pair<const char*, Bytes>>& chunks,
               bool goodCrc = true) {
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  appendChunk(&png, "IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, static_cast<uint8_t>(grey ? 0 : 2), 0, 0, 0});
+  appendChunk(&png, "IHDR",
+              {0, 0, 0, 2, 0, 0, 0, 2, 8, static_cast<uint8_t>(grey ? 0 : 2), 0, 0, 0});
   for (const auto& chunk : chunks) appendChunk(&png, chunk.first, chunk.second, goodCrc);
-  const Bytes raw = grey ? Bytes{0, 10, 20, 0, 30, 40} : Bytes{0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
+  const Bytes raw =
+      grey ? Bytes{0, 10, 20, 0, 30, 40} : Bytes{0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
   appendChunk(&png, "IDAT", deflated(raw));
   appendChunk(&png, "IEND", {});
   return png;
@@ -638,9 +642,9 @@ Bytes itxtBody(const std::string& xmp, bool compressed) {
 TEST(PngMetadata, IccpExifAndXmpAreRead) {
   const Bytes srgb = profileBytes(cmsCreate_sRGBProfile());
   for (bool compressed : {false, true}) {
-    const Bytes png = pngWith(false, {{"iCCP", iccpBody(srgb)},
-                                      {"eXIf", cameraExif(1)},
-                                      {"iTXt", itxtBody(kXmp, compressed)}});
+    const Bytes png = pngWith(
+        false,
+        {{"iCCP", iccpBody(srgb)}, {"eXIf", cameraExif(1)}, {"iTXt", itxtBody(kXmp, compressed)}});
     const DecodedImage d = decode(png);
     EXPECT_EQ(d.width, 2);
     EXPECT_EQ(d.metadata.icc, srgb);
@@ -734,8 +738,9 @@ TEST(Upright, XmpOrientationCountsOnlyWithoutExifAndEndsAtOne) {
     }
     return true;
   };
-  const std::string element = "<x:xmpmeta><rdf:Description><tiff:Orientation>6</tiff:Orientation>"
-                              "</rdf:Description></x:xmpmeta>";
+  const std::string element =
+      "<x:xmpmeta><rdf:Description><tiff:Orientation>6</tiff:Orientation>"
+      "</rdf:Description></x:xmpmeta>";
   const std::string attribute = "<x:xmpmeta><rdf:Description tiff:Orientation = '3'/></x:xmpmeta>";
   DecodedImage d = withSegments({xmpSegment(element)});
   EXPECT_TRUE(turnedAs(d, 6));
