@@ -339,6 +339,13 @@ TEST(JpegDecode, TruncatedFilesSayTheFileEndsEarly) {
   DecodedImage d = decode(Bytes(good.begin(), good.begin() + (scan + good.size()) / 2));
   EXPECT_EQ(d.width, 160);
   EXPECT_EQ(d.warning, "damaged JPEG data (file ends early)");
+  // A progressive file cut in its later scans: the picture as far as it came.
+  JpegSettings progressive;
+  progressive.progressive = true;
+  const Bytes layered = photoJpeg(160, 120, 4, progressive);
+  d = decode(Bytes(layered.begin(), layered.begin() + layered.size() * 3 / 4));
+  EXPECT_EQ(d.height, 120);
+  EXPECT_EQ(d.warning, "damaged JPEG data (file ends early)");
   // Cut before any scan data (in the headers before or after the frame
   // header, in the scan header): no picture, and the same reason.
   size_t frame = 0;
