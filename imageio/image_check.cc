@@ -267,17 +267,16 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out) {
   for (;;) {
     while (pos < size && data[pos] != 0xFF) ++pos;  // stray bytes, skipped as libjpeg does
     while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-    if (pos >= size) return invalid("damaged JPEG file: no frame header");
+    if (pos >= size) return invalid("damaged JPEG file: file ends early");
     const uint8_t marker = data[pos++];
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
     if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || marker == 0x00) {
       return invalid("damaged JPEG file: no frame header");
     }
-    if (size - pos < 2) return invalid("damaged JPEG file: segment cut short");
+    if (size - pos < 2) return invalid("damaged JPEG file: file ends early");
     const uint32_t length = be16(data + pos);
-    if (length < 2 || length > size - pos) {
-      return invalid("damaged JPEG file: segment runs past the end of the file");
-    }
+    if (length < 2) return invalid("damaged JPEG file: invalid segment length");
+    if (length > size - pos) return invalid("damaged JPEG file: file ends early");
     // SOF markers are C0..CF except C4 (DHT), C8 (reserved) and CC (DAC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
       // Baseline, extended, progressive and their arithmetic-coded variants.
@@ -288,7 +287,7 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out) {
       const uint8_t* sof = data + pos + 2;
       const uint32_t components = sof[5];
       if (sof[0] != 8) return invalid("unsupported JPEG file: not 8 bits per sample");
-      if (components != 1 && components != 3) {
+      if (components != 1 && components != 3 && components != 4) {  // grey, colour, CMYK/YCCK
         return invalid("unsupported JPEG file: " + std::to_string(components) + " components");
       }
       if (length < 8 + 3 * components) return invalid("damaged JPEG file: frame header cut short");

@@ -15,6 +15,9 @@
 #include "engine/file_util.h"
 #include "engine/preprocess.h"
 #include "imageio/image_check.h"
+#include "imageio/jpeg_decode.h"
+#include "imageio/metadata_read.h"
+#include "imageio/upright.h"
 
 namespace nubo {
 namespace {
@@ -187,9 +190,25 @@ Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
     if (!status.ok()) return status;
     const uint8_t* lump = checked.rewritten.empty() ? data : checked.rewritten.data();
     const size_t lumpSize = checked.rewritten.empty() ? size : checked.rewritten.size();
-    if (lumpSize > kMaxFileBytes) return Status(StatusCode::kTooLarge, "file too large");
-    status = decodeWithDevil(lump, lumpSize, checked, out);
-    if (!status.ok()) *out = DecodedImage();
+    if (checked.type == FileType::kJpeg) {
+      status = decodeJpeg(data, size, out);
+    } else if (lumpSize > kMaxFileBytes) {
+      status = Status(StatusCode::kTooLarge, "file too large");
+    } else {
+      status = decodeWithDevil(lump, lumpSize, checked, out);
+      if (status.ok() && checked.type == FileType::kPng) {
+        out->metadata = readPngMetadata(data, size);
+      }
+    }
+    if (!status.ok()) {
+      *out = DecodedImage();
+      return status;
+    }
+    // Upright before anyone sees the pixels; EXIF and XMP then say so. EXIF
+    // decides; XMP's orientation only counts in files whose EXIF has none.
+    const int exifOrientation = normaliseExif(&out->metadata.exif);
+    const int xmpOrientation = normaliseXmpOrientation(&out->metadata.xmp);
+    turnUpright(exifOrientation != 0 ? exifOrientation : xmpOrientation, out);
     return status;
   } catch (const std::bad_alloc&) {
     *out = DecodedImage();

@@ -34,7 +34,10 @@ struct DecodedImage {
 };
 
 // Checks and decodes an image held in memory (JPEG, PNG, BMP, TIFF, ...).
-// Grey, palette, alpha and 16-bit pictures are converted to 8-bit RGB.
+// Grey, palette, alpha and 16-bit pictures are converted to 8-bit RGB, CMYK
+// and YCCK JPEGs too. The picture is turned upright from its EXIF
+// orientation; out->metadata holds the ICC, EXIF and XMP of JPEG and PNG
+// files, out->warning any damage the JPEG decoder got over.
 Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out);
 
 // Reads the file at path and decodes it as decodeImage does. The message names

@@ -11,7 +11,7 @@ apt-get update
 # zenity (else kdialog) shows the desktop program's file dialogs and message boxes.
 apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
-  libdevil-dev libjpeg62-turbo-dev libpng-dev \
+  libdevil-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev liblcms2-dev libexif-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
   freeglut3-dev libglu1-mesa-dev \
   help2man desktop-file-utils appstream dpkg-dev file lintian \

@@ -5,3 +5,15 @@ nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
 add_test(NAME imageio_test COMMAND imageio_test)
 set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
 nubo_test(output_name_test SOURCES output_name_test.cc LIBS nubo_imageio nubo_engine)
+
+# JPEG decoding and the metadata read with a picture; compared with the image
+# library's own decode, so the test links it directly.
+find_package(DevIL REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TEST_LCMS2 REQUIRED IMPORTED_TARGET lcms2)
+pkg_check_modules(TEST_LIBEXIF REQUIRED IMPORTED_TARGET libexif)
+nubo_test(jpeg_decode_test SOURCES jpeg_decode_test.cc
+  LIBS nubo_imageio nubo_engine DevIL::IL JPEG::JPEG ZLIB::ZLIB PkgConfig::TEST_LCMS2
+       PkgConfig::TEST_LIBEXIF)
