@@ -41,18 +41,20 @@ waitIdle() {
   echo "$busy"
 }
 start=$(now)
-DISPLAY=$display /usr/bin/time -f "%M" -o "$work/peak" "$program" "$picture" \
+# The shell becomes the program (exec), so the pid it writes is the program's.
+DISPLAY=$display /usr/bin/time -f "%M" -o "$work/peak" \
+  sh -c 'echo $$ >"$1"; exec "$2" "$3"' sh "$work/pid" "$program" "$picture" \
   >"$work/out" 2>"$work/err" &
 timer=$!
-sleep 0.2
-pid=$(pgrep -P "$timer")
+while [ ! -s "$work/pid" ]; do sleep 0.05; done
+pid=$(cat "$work/pid")
 loaded=$(waitIdle "$pid")
-echo "start and load: $(echo "$loaded - $start" | bc) s"
+echo "start and load: $(awk "BEGIN { printf \"%.2f\", $loaded - $start }") s"
 if [ -n "$cleanX" ]; then
   DISPLAY=$display xdotool mousemove "$cleanX" "$cleanY" click 1
   clickAt=$(now)
   cleaned=$(waitIdle "$pid")
-  echo "clean: $(echo "$cleaned - $clickAt" | bc) s"
+  echo "clean: $(awk "BEGIN { printf \"%.2f\", $cleaned - $clickAt }") s"
 fi
 if [ -n "${SHOT:-}" ]; then DISPLAY=$display xwd -root -silent >"$SHOT"; fi
 kill "$pid"
@@ -60,4 +62,4 @@ wait "$timer" 2>/dev/null || true
 size=$(file -L "$picture" | grep -o '[0-9]\+ *x *[0-9]\+' | tail -1 | tr -d ' ')
 w=${size%x*}; h=${size#*x}
 kb=$(cat "$work/peak" | tail -1)
-echo "peak memory: $((kb / 1024)) MB, $(echo "scale=1; $kb * 1024 / ($w * $h)" | bc) bytes per picture pixel (${w} x ${h})"
+echo "peak memory: $((kb / 1024)) MB, $(awk "BEGIN { printf \"%.1f\", $kb * 1024 / ($w * $h) }") bytes per picture pixel (${w} x ${h})"
