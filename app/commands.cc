@@ -14,6 +14,7 @@
 #include "app/status_line.h"
 #include "datadir/data_dir.h"
 #include "engine/ringing.h"
+#include "engine/thread_pool.h"
 #include "imageio/image_io.h"
 #include "imageio/output_name.h"
 #include "jpegutil/jpeg_util.h"
@@ -39,6 +40,13 @@ ImageMetadata pictureMetadata;
 const std::string& dataDirectory() { return dataFolder; }
 
 void statusFromEngine(const std::string& text) { showStatus("%s", text.c_str()); }
+
+// One worker per core, for the load and the clean, kept for the whole session
+// as nubo-clean keeps its pool for a run.
+ThreadPool& workers() {
+  static ThreadPool pool(0);
+  return pool;
+}
 
 void deleteDifferenceTexture() {
   if (differenceTexture != 0) glDeleteTextures(1, &differenceTexture);
@@ -210,7 +218,7 @@ bool loadInput() {
     resultUnsaved = false;
     pictureMetadata = std::move(decoded.metadata);
     warning = std::move(decoded.warning);
-    status = loadDecoded(&decoded, &image, statusFromEngine);
+    status = loadDecoded(&decoded, &image, statusFromEngine, &workers());
   }
   if (!status.ok()) {
     std::fprintf(stderr, "nubo: %s: %s\n", path.c_str(), status.message().c_str());
@@ -240,7 +248,12 @@ void removeRinging() {
   if (cleaningCodebook == nullptr) return;
   CleanOptions options;
   options.smoothNonEdge = smoothNonEdge != 0;
-  nubo::removeRinging(&image, *cleaningCodebook, options, statusFromEngine);
+  try {
+    nubo::removeRinging(&image, *cleaningCodebook, options, &workers(), statusFromEngine);
+  } catch (const std::bad_alloc&) {
+    showStatus("Not enough memory to clean the picture");
+    return;
+  }
   std::vector<uint8_t> reduced;
   uploadPictureTexture(outputTexture, textureData(image.outputDisplay, &reduced),
                        image.paddedWidth / textureReductionFactor,

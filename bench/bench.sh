@@ -2,7 +2,8 @@
 # Speed of whole cleaning runs on mosaics of distinct photographs (never one
 # picture tiled: repeated patches keep codebook leaves in the caches): the
 # plain baseline (nubo-straight), the per-stage table of whole-bench for one
-# thread and every core, nubo-clean's peak memory, and a batch of 30 pictures.
+# thread and every core, nubo-clean's peak memory, a batch of 30 pictures, and
+# the desktop program's load, clean and peak memory with a 48 MP mosaic.
 # Usage: bench/bench.sh [build-dir] [datasets-dir]   (run from the repository root)
 set -eu
 build=${1:-build}
@@ -34,3 +35,11 @@ cmp "$work/straight.bmp" "$work/m4-all.bmp" &&
   echo "baseline and nubo-clean --convert-all give the same bytes"
 /usr/bin/time -f "batch of 30 pictures (11.8 MP): %e s, peak %M KB" \
   "$build/nubo-clean" --force --codebook "$cb" --out-dir "$work/out" "$work"/batch/*.jpg
+# The desktop program: 8000 x 6000 (48 MP) of 100 photos; its stages without a
+# window, then the program itself under Xvfb (load only: a clean is timed with
+# bench/window_load.sh --clean X Y, the button's place on the screen).
+"$build/nubo-mosaic" --cols 10 --rows 10 --cell-width 800 --cell-height 600 "$work/m48.jpg" $(pick 1 100)
+"$build/window-bench" --codebook "$cb" "$work/m48.jpg"
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+  sh bench/window_load.sh --program "$build/nubo" "$work/m48.jpg"
+fi

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/codebook.h"
+#include "engine/preprocess.h"
 #include "engine/ringing.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
@@ -46,13 +47,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "clean-bench: %s\n", s.message().c_str());
     return 1;
   }
-  nubo::WorkingImage image;
+  nubo::AnalysedImage image;
   s = nubo::loadInput(input, &image, {});
   if (!s.ok()) {
     std::fprintf(stderr, "clean-bench: %s: %s\n", input.c_str(), s.message().c_str());
     return 1;
   }
   const double megapixels = image.imageWidth * static_cast<double>(image.imageHeight) / 1e6;
+  nubo::analyseImage(&image);  // for the share of edge blocks only
   long edge = 0;
   for (int32_t e : image.edgeBlockMap) edge += e;
   std::printf("picture %s: %dx%d (%.2f MP), %.1f%% in edge blocks; codebook %s: depth %d, %d leaves, %zu codewords\n",

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "engine/codebook.h"
 #include "engine/colour.h"
@@ -45,6 +46,14 @@ float searchPlain(const float* patch, const nubo::Codebook& cb, int node) {
 
 bool border(int y, int x, int w, int h) { return y < 2 || y >= h - 2 || x < 2 || x >= w - 2; }
 
+// The display buffers plus the whole-picture float images and edge map the
+// plain implementation keeps.
+struct StraightImage : nubo::WorkingImage {
+  std::vector<float> inputYiq;
+  std::vector<float> outputYiq;
+  std::vector<int32_t> edgeBlockMap;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +88,7 @@ int main(int argc, char** argv) {
 
   // Load: padded display buffers, 255 outside the picture, white interior.
   t = Clock::now();
-  nubo::WorkingImage img;
+  StraightImage img;
   const int w = decoded.width, h = decoded.height;
   img.imageWidth = w;
   img.imageHeight = h;

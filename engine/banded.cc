@@ -73,6 +73,7 @@ struct Job {
   const Codebook* codebook;
   const CleanOptions* options;
   BandTimes* times;
+  float* cleanedLuma;
 };
 
 void cleanBand(const Job& job, int band, Scratch* s) {
@@ -193,6 +194,16 @@ void cleanBand(const Job& job, int band, Scratch* s) {
     }
   }
   backNs += nsSince(start);
+  if (job.cleanedLuma != nullptr) {
+    for (int i = r0; i < r1; ++i) {
+      const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
+      float* to = job.cleanedLuma + static_cast<size_t>(i) * w;
+      std::copy(yRow, yRow + w, to);
+      if (!interior(i)) continue;
+      const float* outRow = s->outY.data() + static_cast<size_t>(i - r0) * w;
+      std::memcpy(to + 2, outRow + 2, static_cast<size_t>(w - 4) * sizeof(float));
+    }
+  }
   if (job.times != nullptr) {
     job.times->preprocessNs += preprocessNs;
     job.times->passNs += passNs;
@@ -213,7 +224,8 @@ int bandRowsFor(int width, int height, int threads) {
 
 void cleanInBands(const RgbRows& in, const MutableRgbRows& out, int width, int height,
                   const Codebook& codebook, const CleanOptions& options, ThreadPool* pool,
-                  const StatusCallback& showStatus, BandTimes* times, int bandRows) {
+                  const StatusCallback& showStatus, BandTimes* times, int bandRows,
+                  float* cleanedLuma) {
   if (width < 1 || height < 1) return;
   if (showStatus) showStatus("Removing ringing......");
   if (bandRows <= 0) bandRows = bandRowsFor(width, height, pool->size());
@@ -230,9 +242,9 @@ void cleanInBands(const RgbRows& in, const MutableRgbRows& out, int width, int h
     s.outY.resize(static_cast<size_t>(std::min(height, bandRows)) * width);
     s.batch = std::make_unique<EdgePixelBatch>(codebook, kEdgeBatch, &s.search);
   }
-  const Job job{&in, &out, width, height, bandRows, &codebook, &options, times};
-  // Progress in tenths of the height, before the first row of each tenth, as
-  // removeRinging reports it; pictures under 10 rows report every row.
+  const Job job{&in, &out, width, height, bandRows, &codebook, &options, times, cleanedLuma};
+  // Progress in tenths of the height, before the first row of each tenth;
+  // pictures under 10 rows report every row.
   const int step = height / 10 > 0 ? height / 10 : 1;
   int nextRow = 2;
   pool->run(

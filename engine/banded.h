@@ -1,5 +1,5 @@
-// Cleaning a picture band by band, for the command line: the same per-pixel
-// rules as the whole-picture pass (removeRinging), but only a few rows of
+// Cleaning a picture band by band: the one cleaning path of the command line,
+// the window (removeRinging) and the trainer's scorer. Only a few rows of
 // luminance and edge blocks exist at a time, so memory stays near the size of
 // the input and output pictures themselves.
 #ifndef NUBO_ENGINE_BANDED_H_
@@ -41,14 +41,20 @@ struct BandTimes {
 int bandRowsFor(int width, int height, int threads);
 
 // Cleans the width x height picture in into out (which must not overlap it):
-// every output byte equals what loadInput + removeRinging (same options) leave
-// in the picture area of outputDisplay, whatever the band size and thread
-// count. Bands of bandRows rows (0: bandRowsFor) run on pool. Reports the
-// texts of removeRinging, in order, on the calling thread. times may be null.
-// Allocates a few rows per worker; throws std::bad_alloc when it cannot.
+// the two-pixel border is copied, every interior pixel gets its Y from
+// cleanLuma's rules (the luminance and the Sobel edge blocks of the input) and
+// its bytes from pixelAfterPass; the same bytes whatever the band size and
+// thread count. Bands of bandRows rows (0: bandRowsFor) run on pool. Reports
+// "Removing ringing......", "Removing ringing...... N0%" before the first row
+// of each tenth of the height (every row under 10 rows) and "Ready", in order,
+// on the calling thread. times may be null. cleanedLuma, when not null, receives
+// the Y of every pixel after the pass (height rows of width floats, top row
+// first; the border keeps its input Y). Allocates a few rows per worker; throws
+// std::bad_alloc when it cannot.
 void cleanInBands(const RgbRows& in, const MutableRgbRows& out, int width, int height,
                   const Codebook& codebook, const CleanOptions& options, ThreadPool* pool,
-                  const StatusCallback& showStatus, BandTimes* times, int bandRows = 0);
+                  const StatusCallback& showStatus, BandTimes* times, int bandRows = 0,
+                  float* cleanedLuma = nullptr);
 
 }  // namespace nubo
 

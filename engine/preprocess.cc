@@ -1,4 +1,4 @@
-// Preprocessing: YIQ images from the display buffer and the 8x8 edge-block map.
+// The whole-picture luminance and the 8x8 edge-block map.
 #include "engine/preprocess.h"
 
 #include <algorithm>
@@ -7,38 +7,18 @@
 
 namespace nubo {
 
-namespace {
-
-void report(const StatusCallback& showStatus, const char* text) {
-  if (showStatus) showStatus(text);
-}
-
-bool isBorder(int y, int x, int width, int height) {
-  return y < 2 || y >= height - 2 || x < 2 || x >= width - 2;
-}
-
-}  // namespace
-
-void preprocessImage(WorkingImage* image, const StatusCallback& showStatus) {
-  report(showStatus, "Preprocessing the contaminated image......");
+void analyseImage(AnalysedImage* image) {
   const int w = image->imageWidth;
   const int h = image->imageHeight;
-  const size_t pixels = static_cast<size_t>(w) * h;
-  image->inputYiq.assign(pixels * 3, 0.0f);
-  image->outputYiq.assign(pixels * 3, 0.0f);
+  image->inputYiq.assign(static_cast<size_t>(w) * h * 3, 0.0f);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const uint8_t* rgb = image->inputDisplay.data() + image->displayOffset(h - 1 - y, x);
-      const size_t at = (static_cast<size_t>(y) * w + x) * 3;
-      float* in = image->inputYiq.data() + at;
-      float* out = image->outputYiq.data() + at;
-      rgbToYiq(in, rgb[0], rgb[1], rgb[2]);
-      if (isBorder(y, x, w, h)) out[0] = in[0];
-      out[1] = in[1];
-      out[2] = in[2];
+      rgbToYiq(image->inputYiq.data() + (static_cast<size_t>(y) * w + x) * 3, rgb[0], rgb[1],
+               rgb[2]);
     }
   }
-  detectEdgeBlocks(image, showStatus);
+  detectEdgeBlocks(image);
 }
 
 void sobelMaskRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
@@ -77,8 +57,7 @@ std::vector<uint8_t> sobelEdgeMask(const uint8_t* grey, int width, int height) {
   return mask;
 }
 
-void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus) {
-  report(showStatus, "Detecting edge in the contaminated image......");
+void detectEdgeBlocks(AnalysedImage* image) {
   const int w = image->imageWidth;
   const int h = image->imageHeight;
   std::vector<uint8_t> grey(static_cast<size_t>(w) * h);
@@ -107,7 +86,6 @@ void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus) {
       }
     }
   }
-  report(showStatus, "ready");
 }
 
 }  // namespace nubo

@@ -1,11 +1,12 @@
-// Preprocessing of a loaded picture: YIQ images and the map of 8x8 edge blocks.
+// The luminance and the map of 8x8 edge blocks of a whole picture, for the
+// trainer and for tests. The pass (cleanInBands) computes the same band by band
+// and never holds them for the whole picture.
 #ifndef NUBO_ENGINE_PREPROCESS_H_
 #define NUBO_ENGINE_PREPROCESS_H_
 
 #include <cstdint>
 #include <vector>
 
-#include "engine/progress.h"
 #include "engine/working_image.h"
 
 namespace nubo {
@@ -15,14 +16,20 @@ namespace nubo {
 constexpr int kEdgeThreshold = 100;
 constexpr int kBlockSize = 8;  // the JPEG block grid, anchored at the top-left pixel
 
-// Fills inputYiq, outputYiq (border Y, all I and Q) and edgeBlockMap from the
-// display buffers, reporting "Preprocessing the contaminated image......",
-// "Detecting edge in the contaminated image......" and "ready". Needs the
-// geometry and inputDisplay of image to be set.
-void preprocessImage(WorkingImage* image, const StatusCallback& showStatus);
+// A loaded picture with its whole-picture analysis.
+struct AnalysedImage : WorkingImage {
+  // imageHeight rows of imageWidth (Y, I, Q) floats, row 0 = top row.
+  std::vector<float> inputYiq;
+  // imageHeight x imageWidth, 1 at every pixel of an 8x8 edge block, else 0.
+  std::vector<int32_t> edgeBlockMap;
+};
 
-// Builds edgeBlockMap from the Y of inputYiq (called by preprocessImage).
-void detectEdgeBlocks(WorkingImage* image, const StatusCallback& showStatus);
+// Fills inputYiq and edgeBlockMap from the display buffers; needs the geometry
+// and inputDisplay of image to be set.
+void analyseImage(AnalysedImage* image);
+
+// Builds edgeBlockMap from the Y of inputYiq (called by analyseImage).
+void detectEdgeBlocks(AnalysedImage* image);
 
 // One row of the edge mask: mask[x] = 1 where the Sobel magnitude over the grey
 // rows up, mid and down (border columns replicated) exceeds 100, else 0.

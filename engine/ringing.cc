@@ -1,19 +1,14 @@
-// The ringing-removal pass. Every pixel's result depends only on the input
-// buffers, so rows are shared out among threads and the output is the same for
-// any thread count; progress texts are produced on the calling thread, in order.
+// The per-pixel rules of the ringing-removal pass, and the window's clean,
+// which runs them through the band cleaner.
 #include "engine/ringing.h"
 
-#include <atomic>
 #include <cmath>
-#include <condition_variable>
-#include <cstdio>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "engine/banded.h"
 #include "engine/colour.h"
 #include "engine/search.h"
+#include "engine/thread_pool.h"
 
 namespace nubo {
 
@@ -25,68 +20,9 @@ constexpr double kNormScale = 0.3;
 constexpr double kNormCentre = 0.5;
 constexpr double kInverseScale = 3.3333333333333335;
 
-void report(const StatusCallback& showStatus, const std::string& text) {
-  if (showStatus) showStatus(text);
-}
-
-std::string progressText(int tenths) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Removing ringing...... %d0%%", tenths);
-  return text;
-}
-
-int threadCount(int requested) {
-  if (requested > 0) return requested;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores);
-}
-
-// Runs rowFn(i, worker) for every row in [first, last] on `threads` workers
-// (worker: 0..threads-1, the one running the row). Before row
-// i is started (single thread) or once all rows before i are finished (several
-// threads), beforeRow(i) runs on the calling thread, in increasing i.
-template <typename RowFn, typename BeforeFn>
-void forEachRow(int first, int last, int threads, RowFn rowFn, BeforeFn beforeRow) {
-  if (last < first) return;
-  const int rows = last - first + 1;
-  if (threads > rows) threads = rows;
-  if (threads <= 1) {
-    for (int i = first; i <= last; ++i) {
-      beforeRow(i);
-      rowFn(i, 0);
-    }
-    return;
-  }
-  std::unique_ptr<std::atomic<bool>[]> done(new std::atomic<bool>[rows]);
-  for (int k = 0; k < rows; ++k) done[k].store(false, std::memory_order_relaxed);
-  std::atomic<int> next{first};
-  std::mutex mutex;
-  std::condition_variable rowDone;
-  std::vector<std::thread> workers;
-  workers.reserve(threads);
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&, t] {
-      for (;;) {
-        const int i = next.fetch_add(1);
-        if (i > last) return;
-        rowFn(i, t);
-        done[i - first].store(true, std::memory_order_release);
-        { std::lock_guard<std::mutex> lock(mutex); }
-        rowDone.notify_one();
-      }
-    });
-  }
-  for (int i = first; i <= last; ++i) {
-    beforeRow(i);
-    std::unique_lock<std::mutex> lock(mutex);
-    rowDone.wait(lock, [&] { return done[i - first].load(std::memory_order_acquire); });
-  }
-  for (std::thread& worker : workers) worker.join();
-}
-
 }  // namespace
 
-bool gatherPatch(const WorkingImage& image, int i, int j, float* patch) {
+bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch) {
   const int w = image.imageWidth;
   bool nearEdge = false;
   for (int a = 0; a < 5; ++a) {
@@ -187,7 +123,7 @@ void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool conver
   yiqToRgb(out, outputY, yiq[1], yiq[2]);
 }
 
-float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
+float cleanPixel(const AnalysedImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
                  int j) {
   const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
   const float y = image.inputYiq[at * 3];
@@ -199,54 +135,23 @@ float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoot
 }
 
 void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
-                   const StatusCallback& showStatus) {
+                   ThreadPool* pool, const StatusCallback& showStatus, float* cleanedLuma) {
   if (!image->imageLoaded) return;
-  report(showStatus, "Removing ringing......");
   const int w = image->imageWidth;
   const int h = image->imageHeight;
-  // Progress in tenths of the height; pictures under 10 rows report every row.
-  const int step = h / 10 > 0 ? h / 10 : 1;
-  const int threads = threadCount(options.threads);
-  const WorkingImage& in = *image;
-  float* outY = image->outputYiq.data();
-  // One batch a worker, for a row's edge pixels a few dozen at a time: the
-  // buffers stay small and are made once.
-  std::vector<std::unique_ptr<EdgePixelBatch>> batches;
-  for (int t = 0; t < threads; ++t)
-    batches.push_back(std::make_unique<EdgePixelBatch>(codebook, 64, nullptr));
-  forEachRow(
-      2, h - 3, threads,
-      [&](int i, int worker) {
-        float* rowY = outY + static_cast<size_t>(i) * w * 3;
-        EdgePixelBatch& batch = *batches[worker];
-        batch.setOutput(rowY, 3);
-        for (int j = 2; j <= w - 3; ++j) {
-          const size_t at = static_cast<size_t>(i) * w + j;
-          if (in.edgeBlockMap[at] == 0) {
-            rowY[j * 3] = cleanPixel(in, codebook, options.smoothNonEdge, i, j);
-            continue;
-          }
-          gatherPatch(in, i, j, batch.nextPatch());
-          batch.addEdgePixel(j, in.inputYiq[at * 3]);
-        }
-        batch.flush();
-      },
-      [&](int i) {
-        if (i % step == 0) report(showStatus, progressText(i / step));
-      });
-  report(showStatus, "Ready");
-  uint8_t* display = image->outputDisplay.data();
-  forEachRow(
-      2, h - 3, threads,
-      [&](int i, int) {
-        for (int j = 2; j <= w - 3; ++j) {
-          const size_t at = (static_cast<size_t>(i) * w + j) * 3;
-          const size_t offset = in.displayOffset(h - 1 - i, j);
-          pixelAfterPass(in.inputDisplay.data() + offset, in.inputYiq[at], in.outputYiq[at],
-                         options.convertAll, display + offset);
-        }
-      },
-      [](int) {});
+  // Display row 0 is the bottom picture row: picture row y is display row h-1-y.
+  const ptrdiff_t stride = static_cast<ptrdiff_t>(image->paddedWidth) * 3;
+  const RgbRows in{image->inputDisplay.data() + image->displayOffset(h - 1, 0), -stride, false};
+  const MutableRgbRows out{image->outputDisplay.data() + image->displayOffset(h - 1, 0), -stride,
+                           false};
+  cleanInBands(in, out, w, h, codebook, options, pool, showStatus, nullptr, 0, cleanedLuma);
+}
+
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   const StatusCallback& showStatus) {
+  if (!image->imageLoaded) return;
+  ThreadPool pool(options.threads);
+  removeRinging(image, codebook, options, &pool, showStatus);
 }
 
 }  // namespace nubo

@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "engine/codebook.h"
+#include "engine/preprocess.h"
 #include "engine/progress.h"
 #include "engine/search.h"
 #include "engine/working_image.h"
 
 namespace nubo {
+
+class ThreadPool;
 
 // Largest change a codebook prediction may make to a pixel's Y (0..1 scale,
 // about 20 of 255 grey levels): a prediction this far or further is discarded.
@@ -39,18 +42,24 @@ struct CleanOptions {
 void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll,
                     uint8_t* out);
 
-// Cleans the interior of image into outputYiq and outputDisplay. Reports
-// "Removing ringing......", "Removing ringing...... N0%" per tenth of the rows
-// and "Ready", in that order, on the calling thread. Does nothing when
+// The window's clean: cleanInBands from inputDisplay into the picture area of
+// outputDisplay, on pool (so the same bytes as nubo-clean for the same options).
+// Reports "Removing ringing......", "Removing ringing...... N0%" per tenth of the
+// rows and "Ready", in that order, on the calling thread. Does nothing when
 // image->imageLoaded is 0. With an empty codebook every prediction is missing
-// and each edge pixel keeps its input Y. Interior display bytes are
-// pixelAfterPass of the input display bytes and the output Y.
+// and each edge pixel keeps its input Y. cleanedLuma (may be null): see
+// cleanInBands. Throws std::bad_alloc when a band's rows cannot be allocated.
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   ThreadPool* pool, const StatusCallback& showStatus,
+                   float* cleanedLuma = nullptr);
+// The same on a pool of options.threads workers made for this call.
 void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
                    const StatusCallback& showStatus);
 
-// The luminance result for interior pixel (i, j) (row 0 = top): what the pass
-// writes into outputYiq. Exposed for the trainer and for tests.
-float cleanPixel(const WorkingImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
+// The luminance result for interior pixel (i, j) (row 0 = top) by the rules of
+// the pass, from the whole-picture analysis, one search at a time. For the
+// trainer and for tests.
+float cleanPixel(const AnalysedImage& image, const Codebook& codebook, bool smoothNonEdge, int i,
                  int j);
 
 // The luminance result of one interior pixel from its gathered 5x5 window
@@ -105,7 +114,7 @@ class EdgePixelBatch {
 
 // Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and
 // returns whether any of its 25 pixels lies in an edge block.
-bool gatherPatch(const WorkingImage& image, int i, int j, float* patch);
+bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch);
 
 // Normalises patch in place with mean m and deviation s (s != 0):
 // v -> (v - m) * 0.3 / s + 0.5, in double precision, stored as float.

@@ -1,9 +1,37 @@
 // Geometry and display buffers of a loaded picture.
 #include "engine/working_image.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
+#include "engine/thread_pool.h"
+
 namespace nubo {
+
+namespace {
+
+// Display rows [r0, r1) of img from rgb (bottom row first): the picture bytes
+// into inputDisplay, the border bytes into outputDisplay, white elsewhere in
+// the rows' picture area; padding is left as it is (255).
+void fillRows(const uint8_t* rgb, int r0, int r1, WorkingImage* img) {
+  const int width = img->imageWidth, height = img->imageHeight;
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  for (int r = r0; r < r1; ++r) {
+    const uint8_t* src = rgb + static_cast<size_t>(r) * rowBytes;
+    const size_t at = img->displayOffset(r, 0);
+    std::memcpy(img->inputDisplay.data() + at, src, rowBytes);
+    uint8_t* out = img->outputDisplay.data() + at;
+    if (r < 2 || r >= height - 2 || width <= 4) {
+      std::memcpy(out, src, rowBytes);
+      continue;
+    }
+    std::memcpy(out, src, 6);
+    std::memcpy(out + rowBytes - 6, src + rowBytes - 6, 6);
+  }
+}
+
+}  // namespace
 
 int paddedSize(int n) {
   int p = 1;
@@ -13,7 +41,8 @@ int paddedSize(int n) {
 
 void releaseWorkingImage(WorkingImage* image) { *image = WorkingImage(); }
 
-bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage* image) {
+bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage* image,
+                        ThreadPool* pool) {
   releaseWorkingImage(image);
   if (width < 1 || height < 1) return false;
   WorkingImage img;
@@ -28,16 +57,15 @@ bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage*
   } catch (const std::bad_alloc&) {
     return false;
   }
-  for (int r = 0; r < height; ++r) {
-    const bool borderRow = r < 2 || r >= height - 2;
-    for (int c = 0; c < width; ++c) {
-      const uint8_t* src = rgb + (static_cast<size_t>(r) * width + c) * 3;
-      const size_t at = img.displayOffset(r, c);
-      for (int k = 0; k < 3; ++k) img.inputDisplay[at + k] = src[k];
-      if (borderRow || c < 2 || c >= width - 2) {
-        for (int k = 0; k < 3; ++k) img.outputDisplay[at + k] = src[k];
-      }
-    }
+  constexpr int kRowsPerTask = 64;
+  const int tasks = (height + kRowsPerTask - 1) / kRowsPerTask;
+  auto task = [&](int t, int) {
+    fillRows(rgb, t * kRowsPerTask, std::min(height, (t + 1) * kRowsPerTask), &img);
+  };
+  if (pool != nullptr && tasks > 1) {
+    pool->run(tasks, task);
+  } else {
+    for (int t = 0; t < tasks; ++t) task(t, 0);
   }
   img.imageLoaded = 1;
   *image = std::move(img);

@@ -1,5 +1,6 @@
-// The working buffers of one loaded picture: the padded display buffers, the
-// YIQ images and the edge-block map, with the picture's geometry.
+// The working buffers of one loaded picture: the padded display buffers the
+// window shows and saves, with the picture's geometry. The luminance and the
+// edge blocks the pass needs live only inside the pass, a band at a time.
 #ifndef NUBO_ENGINE_WORKING_IMAGE_H_
 #define NUBO_ENGINE_WORKING_IMAGE_H_
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 namespace nubo {
+
+class ThreadPool;
 
 struct WorkingImage {
   int imageLoaded = 0;  // 1 exactly while every buffer below describes one picture
@@ -20,13 +23,6 @@ struct WorkingImage {
   // picture (texture order); bytes outside the picture are 255.
   std::vector<uint8_t> inputDisplay;
   std::vector<uint8_t> outputDisplay;
-
-  // imageHeight rows of imageWidth (Y, I, Q) floats, row 0 = top row.
-  std::vector<float> inputYiq;
-  std::vector<float> outputYiq;
-
-  // imageHeight x imageWidth, 1 at every pixel of an 8x8 edge block, else 0.
-  std::vector<int32_t> edgeBlockMap;
 
   // Byte offset of display row r (0 = bottom), column c.
   size_t displayOffset(int r, int c) const {
@@ -45,7 +41,9 @@ void releaseWorkingImage(WorkingImage* image);
 // imageLoaded = 1. inputDisplay receives the picture; outputDisplay the same
 // bytes on the two-pixel border and white inside; padding bytes are 255.
 // Returns false (image left released) when the buffers cannot be allocated.
-bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage* image);
+// With a pool the rows are shared out among its workers.
+bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage* image,
+                        ThreadPool* pool = nullptr);
 
 }  // namespace nubo
 

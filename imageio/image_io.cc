@@ -13,7 +13,6 @@
 #include <new>
 
 #include "engine/file_util.h"
-#include "engine/preprocess.h"
 #include "imageio/image_check.h"
 #include "imageio/jpeg_decode.h"
 #include "imageio/metadata_read.h"
@@ -240,16 +239,20 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
   return loadDecoded(&decoded, image, showStatus);
 }
 
-Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus) {
+Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
+                   ThreadPool* pool) {
   releaseWorkingImage(image);
   DecodedImage& decoded = *picture;
   try {
-    if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
+    if (showStatus) showStatus("Preprocessing the contaminated image......");
+    if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image, pool)) {
       releaseWorkingImage(image);
       return tooLittleMemory();
     }
-    decoded.rgb = std::vector<uint8_t>();  // give the memory back before preprocessing
-    preprocessImage(image, showStatus);
+    decoded.rgb = std::vector<uint8_t>();  // give the memory back before the textures
+    // The edge blocks are found by the pass, band by band, when it runs.
+    if (showStatus) showStatus("Detecting edge in the contaminated image......");
+    if (showStatus) showStatus("ready");
   } catch (const std::bad_alloc&) {
     releaseWorkingImage(image);
     return tooLittleMemory();

@@ -44,9 +44,11 @@ Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out);
 // the reason only (the caller adds the file name).
 Status decodeImageFile(const std::string& path, DecodedImage* out);
 
-// The load command: releases whatever image held, decodes the file, fills the
-// display buffers and preprocesses the picture. On failure image is left
-// released with imageLoaded = 0 and the status gives the reason.
+// The load command: releases whatever image held, decodes the file and fills
+// the display buffers, reporting "Preprocessing the contaminated image......",
+// "Detecting edge in the contaminated image......" and "ready" (the luminance
+// and the edge blocks themselves are the pass's, band by band). On failure image
+// is left released with imageLoaded = 0 and the status gives the reason.
 // metadata and warning (may be null) receive those of the decoded file.
 Status loadInput(const std::string& inputPath, WorkingImage* image,
                  const StatusCallback& showStatus, ImageMetadata* metadata = nullptr,
@@ -54,9 +56,11 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
 
 // The second half of loadInput, for a caller that decoded (and so checked)
 // the file first: releases whatever image held, fills the display buffers from
-// *picture, frees its pixels and preprocesses. On failure image is left
-// released with imageLoaded = 0.
-Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus);
+// *picture (rows shared out on pool, when not null), frees its pixels and
+// reports the texts above. On failure image is left released with
+// imageLoaded = 0.
+Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
+                   ThreadPool* pool = nullptr);
 
 enum class ImageFormat { kBmp, kPng };
 

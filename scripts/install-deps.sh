@@ -16,5 +16,5 @@ apt-get install -y --no-install-recommends \
   freeglut3-dev libglu1-mesa-dev \
   help2man desktop-file-utils appstream dpkg-dev file lintian \
   libx11-dev libxtst-dev \
-  xvfb xauth xdotool x11-apps libgl1-mesa-dri \
+  xvfb xauth xdotool x11-apps libgl1-mesa-dri time \
   zenity kdialog

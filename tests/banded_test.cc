@@ -1,5 +1,6 @@
-// The band cleaner against the whole-picture pass: the same bytes for every
-// size around the block and band boundaries, option and thread count.
+// The window's clean against the command line's: the same bytes for every size
+// around the block and band boundaries, option, band size and thread count, and
+// both equal to the per-pixel rules applied to the whole-picture analysis.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -32,23 +33,54 @@ std::vector<std::array<uint8_t, 3>> testPicture(int width, int height, uint32_t 
   return px;
 }
 
-// The picture area of outputDisplay after the whole-picture pass, top row first.
-Bytes wholePass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
-                const Codebook& cb, const CleanOptions& options) {
-  WorkingImage img = testing::makeImage(
-      width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
-  removeRinging(&img, cb, options, {});
+// The picture area of a display buffer, top row first.
+Bytes pictureBytes(const WorkingImage& img, const std::vector<uint8_t>& display) {
   Bytes out;
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* row = img.outputDisplay.data() + img.displayOffset(height - 1 - y, 0);
-    out.insert(out.end(), row, row + width * 3);
+  for (int y = 0; y < img.imageHeight; ++y) {
+    const uint8_t* row = display.data() + img.displayOffset(img.imageHeight - 1 - y, 0);
+    out.insert(out.end(), row, row + img.imageWidth * 3);
   }
   return out;
 }
 
-// The same through cleanInBands: input stored bottom first in R, G, B, output
-// top first in B, G, R (the layouts the command line uses), read back as RGB.
-Bytes bandedPass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
+// What the rules give, pixel by pixel, one search at a time, from the whole
+// picture's luminance and edge blocks: cleanPixel and pixelAfterPass.
+Bytes referencePass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
+                    const Codebook& cb, const CleanOptions& options) {
+  const AnalysedImage img = testing::makeImage(
+      width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
+  Bytes out;
+  for (int i = 0; i < height; ++i) {
+    for (int j = 0; j < width; ++j) {
+      const auto& in = px[static_cast<size_t>(i) * width + j];
+      if (i < 2 || i >= height - 2 || j < 2 || j >= width - 2) {
+        out.insert(out.end(), in.begin(), in.end());
+        continue;
+      }
+      const float y = img.inputYiq[(static_cast<size_t>(i) * width + j) * 3];
+      uint8_t rgb[3];
+      pixelAfterPass(in.data(), y, cleanPixel(img, cb, options.smoothNonEdge, i, j),
+                     options.convertAll, rgb);
+      out.insert(out.end(), rgb, rgb + 3);
+    }
+  }
+  return out;
+}
+
+// The window's clean: load into the display buffers, removeRinging on a pool,
+// the picture area of outputDisplay (what the window saves).
+Bytes windowPass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
+                 const Codebook& cb, const CleanOptions& options, ThreadPool* pool) {
+  WorkingImage img = testing::makeImage(
+      width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
+  removeRinging(&img, cb, options, pool, {});
+  return pictureBytes(img, img.outputDisplay);
+}
+
+// nubo-clean's pass: cleanInBands with the input stored bottom first in R, G, B
+// and the output top first in B, G, R (the layouts of a decoded picture and of
+// a BMP written top first), read back as RGB.
+Bytes commandLinePass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
                  const Codebook& cb, const CleanOptions& options, ThreadPool* pool, int bandRows) {
   const size_t row = static_cast<size_t>(width) * 3;
   Bytes in(row * height), bgr(row * height);
@@ -65,7 +97,7 @@ Bytes bandedPass(const std::vector<std::array<uint8_t, 3>>& px, int width, int h
   return bgr;
 }
 
-TEST(Banded, SameBytesAsTheWholePictureAroundBlockAndBandBoundaries) {
+TEST(OnePath, WindowEqualsCommandLineAroundBlockAndBandBoundaries) {
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
   ThreadPool one(1), three(3);
   constexpr int kBand = 16;  // two block rows: sizes below cross band boundaries too
@@ -78,15 +110,17 @@ TEST(Banded, SameBytesAsTheWholePictureAroundBlockAndBandBoundaries) {
         CleanOptions options;
         options.smoothNonEdge = variant & 1;
         options.convertAll = variant & 2;
-        options.threads = 1;
-        const Bytes whole = wholePass(px, width, height, cb, options);
-        ASSERT_EQ(bandedPass(px, width, height, cb, options, &one, kBand), whole)
+        const Bytes reference = referencePass(px, width, height, cb, options);
+        const Bytes window = windowPass(px, width, height, cb, options, &three);
+        ASSERT_EQ(window, reference) << width << "x" << height << " variant " << variant;
+        ASSERT_EQ(windowPass(px, width, height, cb, options, &one), window);
+        ASSERT_EQ(commandLinePass(px, width, height, cb, options, &one, kBand), window)
             << width << "x" << height << " variant " << variant;
-        ASSERT_EQ(bandedPass(px, width, height, cb, options, &three, kBand - 1), whole)
+        ASSERT_EQ(commandLinePass(px, width, height, cb, options, &three, kBand - 1), window)
             << width << "x" << height << " variant " << variant << ", 3 threads";
-        ASSERT_EQ(bandedPass(px, width, height, cb, options, &three, 0), whole);
+        ASSERT_EQ(commandLinePass(px, width, height, cb, options, &three, 0), window);
         if (variant == 0 && width > 4 && height > 4) {
-          changed += bandedPass(px, width, height, Codebook(), options, &one, kBand) != whole;
+          changed += commandLinePass(px, width, height, Codebook(), options, &one, kBand) != window;
         }
       }
     }
@@ -94,22 +128,24 @@ TEST(Banded, SameBytesAsTheWholePictureAroundBlockAndBandBoundaries) {
   EXPECT_GT(changed, 10);  // the codebook really changes pixels, so the check has teeth
 }
 
-TEST(Banded, LargerPictureWithManyBandsAndThreads) {
+TEST(OnePath, LargerPictureWithManyBandsAndThreads) {
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 9, 5));
-  const int width = 203, height = 301;  // neither a multiple of 8
+  // Neither size a multiple of 8; 301 rows make many of the window's bands.
+  const int width = 203, height = 301;
   const auto px = testPicture(width, height, 42);
   ThreadPool pool(2);
   for (bool smooth : {false, true}) {
     CleanOptions options;
     options.smoothNonEdge = smooth;
-    const Bytes whole = wholePass(px, width, height, cb, options);
+    const Bytes window = windowPass(px, width, height, cb, options, &pool);
+    EXPECT_EQ(window, referencePass(px, width, height, cb, options));
     for (int band : {8, 24, 64, 127, 0}) {
-      EXPECT_EQ(bandedPass(px, width, height, cb, options, &pool, band), whole) << band;
+      EXPECT_EQ(commandLinePass(px, width, height, cb, options, &pool, band), window) << band;
     }
   }
 }
 
-TEST(Banded, GreyPicturesGiveTheSameGreyBytesAsTheWholePicture) {
+TEST(OnePath, GreyPicturesGiveTheSameGreyBytesInBoth) {
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
   const int width = 61, height = 75;
   auto px = testPicture(width, height, 9);
@@ -118,11 +154,11 @@ TEST(Banded, GreyPicturesGiveTheSameGreyBytesAsTheWholePicture) {
   for (bool convertAll : {false, true}) {
     CleanOptions options;
     options.convertAll = convertAll;
-    const Bytes whole = wholePass(px, width, height, cb, options);
-    EXPECT_EQ(bandedPass(px, width, height, cb, options, &pool, 16), whole);
+    const Bytes window = windowPass(px, width, height, cb, options, &pool);
+    EXPECT_EQ(commandLinePass(px, width, height, cb, options, &pool, 16), window);
     int notGrey = 0;
-    for (size_t k = 0; k < whole.size(); k += 3) {
-      notGrey += whole[k] != whole[k + 1] || whole[k + 1] != whole[k + 2];
+    for (size_t k = 0; k < window.size(); k += 3) {
+      notGrey += window[k] != window[k + 1] || window[k + 1] != window[k + 2];
     }
     if (convertAll) {
       EXPECT_GT(notGrey, 0);
@@ -132,18 +168,45 @@ TEST(Banded, GreyPicturesGiveTheSameGreyBytesAsTheWholePicture) {
   }
 }
 
-TEST(Banded, ReportsTheTextsOfTheWholePass) {
+TEST(OnePath, WindowAndCommandLineReportTheSameTexts) {
   const auto px = testPicture(6, 103, 1);
   WorkingImage img = testing::makeImage(6, 103, [&](int y, int x) { return px[y * 6 + x]; });
-  std::vector<std::string> whole, banded;
+  std::vector<std::string> window, commandLine;
   CleanOptions options;
-  removeRinging(&img, Codebook(), options, [&](const std::string& t) { whole.push_back(t); });
-  Bytes in(6 * 103 * 3), out(in.size());
   ThreadPool pool(2);
+  removeRinging(&img, Codebook(), options, &pool,
+                [&](const std::string& t) { window.push_back(t); });
+  Bytes in(6 * 103 * 3), out(in.size());
   cleanInBands(RgbRows{in.data(), 18, false}, MutableRgbRows{out.data(), 18, false}, 6, 103,
-               Codebook(), options, &pool, [&](const std::string& t) { banded.push_back(t); },
+               Codebook(), options, &pool, [&](const std::string& t) { commandLine.push_back(t); },
                nullptr, 16);
-  EXPECT_EQ(banded, whole);
+  EXPECT_EQ(commandLine, window);
+  EXPECT_EQ(window.front(), "Removing ringing......");
+  EXPECT_EQ(window.back(), "Ready");
+  EXPECT_EQ(window.size(), 12u);  // ten tenths, 10% to 100%
+}
+
+TEST(OnePath, CleanedLumaIsTheYOfThePass) {
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
+  const int width = 45, height = 39;
+  const auto px = testPicture(width, height, 3);
+  const AnalysedImage base = testing::makeImage(
+      width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
+  for (bool smooth : {false, true}) {
+    CleanOptions options;
+    options.smoothNonEdge = smooth;
+    options.threads = 2;
+    WorkingImage img = base;
+    const std::vector<float> y = testing::cleanedY(&img, cb, options);
+    for (int i = 0; i < height; ++i) {
+      for (int j = 0; j < width; ++j) {
+        const size_t at = static_cast<size_t>(i) * width + j;
+        const bool border = i < 2 || i >= height - 2 || j < 2 || j >= width - 2;
+        ASSERT_EQ(y[at], border ? base.inputYiq[at * 3] : cleanPixel(base, cb, smooth, i, j))
+            << i << "," << j;
+      }
+    }
+  }
 }
 
 TEST(ThreadPool, RunsEveryIndexOnceAndReportsInOrder) {

@@ -1,8 +1,9 @@
-// Display buffers, YIQ images and the edge-block map.
+// Display buffers, the whole-picture analysis and the edge-block map.
 #include <gtest/gtest.h>
 
 #include <functional>
 
+#include "engine/colour.h"
 #include "engine/preprocess.h"
 #include "tests/test_images.h"
 
@@ -16,7 +17,7 @@ TEST(WorkingImage, PaddedSizesAndPaddingBytes) {
   EXPECT_EQ(paddedSize(512), 512);
   EXPECT_EQ(paddedSize(513), 1024);
   EXPECT_EQ(paddedSize(300), 512);
-  const WorkingImage img = makeImage(13, 6, [](int y, int x) {
+  const AnalysedImage img = makeImage(13, 6, [](int y, int x) {
     return std::array<uint8_t, 3>{uint8_t(y * 10), uint8_t(x), 7};
   });
   ASSERT_EQ(img.paddedWidth, 16);
@@ -75,7 +76,7 @@ TEST(Preprocess, SobelThresholdIsAMagnitudeAbove100) {
 TEST(Preprocess, OneEdgePixelMarksItsWholeBlockOnly) {
   // 24 x 17 grey picture, one bright pixel at (16, 19): row 16 is the third
   // block row on its own.
-  const WorkingImage img = makeImage(24, 17, [](int y, int x) {
+  const AnalysedImage img = makeImage(24, 17, [](int y, int x) {
     const uint8_t v = (y == 16 && x == 19) ? 255 : 0;
     return std::array<uint8_t, 3>{v, v, v};
   });
@@ -89,28 +90,21 @@ TEST(Preprocess, OneEdgePixelMarksItsWholeBlockOnly) {
   }
 }
 
-TEST(Preprocess, ChromaAndBorderAreCopiedAndTextsAreReported) {
-  std::vector<std::string> texts;
-  const WorkingImage img = makeImage(
-      9, 7, [](int y, int x) { return std::array<uint8_t, 3>{uint8_t(30 * y), uint8_t(20 * x), 99}; },
-      [&](const std::string& t) { texts.push_back(t); });
-  EXPECT_EQ(texts, (std::vector<std::string>{"Preprocessing the contaminated image......",
-                                             "Detecting edge in the contaminated image......",
-                                             "ready"}));
+TEST(Preprocess, AnalysisHoldsTheYiqOfEveryPixelTopRowFirst) {
+  const AnalysedImage img = makeImage(
+      9, 7, [](int y, int x) { return std::array<uint8_t, 3>{uint8_t(30 * y), uint8_t(20 * x), 99}; });
   for (int y = 0; y < 7; ++y) {
     for (int x = 0; x < 9; ++x) {
+      float want[3];
+      rgbToYiq(want, 30 * y, 20 * x, 99);
       const size_t at = (y * 9 + x) * 3;
-      EXPECT_EQ(img.outputYiq[at + 1], img.inputYiq[at + 1]);
-      EXPECT_EQ(img.outputYiq[at + 2], img.inputYiq[at + 2]);
-      if (y < 2 || y >= 5 || x < 2 || x >= 7) {
-        EXPECT_EQ(img.outputYiq[at], img.inputYiq[at]);
-      }
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(img.inputYiq[at + k], want[k]) << y << "," << x;
     }
   }
 }
 
 TEST(Preprocess, FlatPictureHasNoEdgeBlocks) {
-  const WorkingImage img = makeImage(20, 20, [](int, int) { return std::array<uint8_t, 3>{90, 90, 90}; });
+  const AnalysedImage img = makeImage(20, 20, [](int, int) { return std::array<uint8_t, 3>{90, 90, 90}; });
   for (int32_t e : img.edgeBlockMap) EXPECT_EQ(e, 0);
 }
 

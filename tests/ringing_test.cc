@@ -30,7 +30,7 @@ Codebook constantCodebook(float v) {
 }
 
 // Random noisy picture with strong edges in a few blocks.
-WorkingImage noisyImage(int width, int height, uint32_t seed) {
+AnalysedImage noisyImage(int width, int height, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<std::array<uint8_t, 3>> px(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y) {
@@ -79,7 +79,7 @@ TEST(Ringing, ProgressTextsForTheListedHeights) {
 }
 
 TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
-  WorkingImage base = noisyImage(97, 61, 5);
+  const AnalysedImage base = noisyImage(97, 61, 5);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   std::vector<uint8_t> first;
   std::vector<std::string> firstTexts;
@@ -88,13 +88,14 @@ TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
     std::vector<std::string> texts;
     CleanOptions options;
     options.threads = threads;
-    removeRinging(&img, cb, options, [&](const std::string& t) { texts.push_back(t); });
+    const std::vector<float> y =
+        testing::cleanedY(&img, cb, options, [&](const std::string& t) { texts.push_back(t); });
     removeRinging(&img, cb, options, {});  // a second run changes nothing
     if (first.empty()) {
       first = img.outputDisplay;
       firstTexts = texts;
       int changed = 0;
-      for (size_t k = 0; k < img.inputYiq.size(); k += 3) changed += img.outputYiq[k] != img.inputYiq[k];
+      for (size_t k = 0; k < y.size(); ++k) changed += y[k] != base.inputYiq[k * 3];
       EXPECT_GT(changed, 50);  // the codebook really acted
     } else {
       EXPECT_EQ(img.outputDisplay, first) << threads;
@@ -104,7 +105,7 @@ TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
 }
 
 TEST(Ringing, AcceptanceIsStrictlyBelowTheLimitBeforeNarrowing) {
-  WorkingImage img = noisyImage(40, 40, 3);
+  const AnalysedImage img = noisyImage(40, 40, 3);
   // An edge pixel with a non-flat window.
   int ei = -1, ej = -1;
   for (int i = 2; i < 38 && ei < 0; ++i) {
@@ -136,16 +137,17 @@ TEST(Ringing, AcceptanceIsStrictlyBelowTheLimitBeforeNarrowing) {
 }
 
 TEST(Ringing, PixelsWithoutAPredictionKeepTheirInput) {
-  WorkingImage img = noisyImage(33, 29, 9);
+  const AnalysedImage img = noisyImage(33, 29, 9);
   CodebookTree odd = testing::randomTree(2, 2, 4);
   odd.type = 5;  // every search returns -1
   for (const Codebook& cb : {testing::codebookOf(odd), Codebook(), constantCodebook(1e6f)}) {
     WorkingImage out = img;
-    removeRinging(&out, cb, CleanOptions(), {});
-    for (size_t k = 0; k < img.inputYiq.size(); ++k) ASSERT_EQ(out.outputYiq[k], img.inputYiq[k]);
+    const std::vector<float> y = testing::cleanedY(&out, cb, CleanOptions());
+    for (size_t k = 0; k < y.size(); ++k) ASSERT_EQ(y[k], img.inputYiq[k * 3]);
+    EXPECT_EQ(out.outputDisplay, img.inputDisplay);
   }
   // A flat window inside an edge block keeps its input even with a wild codebook.
-  WorkingImage flat = makeImage(30, 30, [](int y, int x) {
+  const AnalysedImage flat = makeImage(30, 30, [](int y, int x) {
     const uint8_t v = (y == 0 && x == 0) ? 255 : 80;
     return std::array<uint8_t, 3>{v, v, v};
   });
@@ -158,27 +160,27 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
   std::mt19937 rng(2);
   std::vector<uint8_t> noise(48 * 32);
   for (auto& v : noise) v = static_cast<uint8_t>(100 + rng() % 8);
-  WorkingImage img = makeImage(48, 32, [&](int y, int x) {
+  const AnalysedImage img = makeImage(48, 32, [&](int y, int x) {
     const uint8_t v = x >= 44 ? 255 : noise[y * 48 + x];
     return std::array<uint8_t, 3>{v, v, v};
   });
   WorkingImage plain = img, smooth = img;
   CleanOptions options;
-  removeRinging(&plain, Codebook(), options, {});
+  const std::vector<float> plainY = testing::cleanedY(&plain, Codebook(), options);
   options.smoothNonEdge = true;
-  removeRinging(&smooth, Codebook(), options, {});
+  const std::vector<float> smoothY = testing::cleanedY(&smooth, Codebook(), options);
   for (int i = 0; i < 32; ++i) {
     for (int j = 0; j < 48; ++j) {
       const size_t at = (i * 48 + j) * 3;
       const bool interior = i >= 2 && i < 30 && j >= 2 && j < 46;
-      EXPECT_EQ(plain.outputYiq[at], img.inputYiq[at]);
+      EXPECT_EQ(plainY[at / 3], img.inputYiq[at]);
       if (!interior || j >= 38) {
         // Border, edge blocks (columns 40..47) and pixels within two of them.
-        EXPECT_EQ(smooth.outputYiq[at], img.inputYiq[at]) << i << "," << j;
+        EXPECT_EQ(smoothY[at / 3], img.inputYiq[at]) << i << "," << j;
       } else {
         float patch[kPatchSize];
         gatherPatch(img, i, j, patch);
-        EXPECT_EQ(smooth.outputYiq[at], static_cast<float>(patchMean(patch)));
+        EXPECT_EQ(smoothY[at / 3], static_cast<float>(patchMean(patch)));
       }
     }
   }
@@ -194,7 +196,7 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
 
 TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
   // The old every-pixel conversion back, byte for byte.
-  const WorkingImage base = noisyImage(97, 61, 11);
+  const AnalysedImage base = noisyImage(97, 61, 11);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   for (bool smooth : {false, true}) {
     WorkingImage all = base;
@@ -202,12 +204,12 @@ TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
     options.smoothNonEdge = smooth;
     options.threads = 2;
     options.convertAll = true;
-    removeRinging(&all, cb, options, {});
+    const std::vector<float> y = testing::cleanedY(&all, cb, options);
     for (int i = 2; i < base.imageHeight - 2; ++i) {
       for (int j = 2; j < base.imageWidth - 2; ++j) {
         const size_t at = (static_cast<size_t>(i) * base.imageWidth + j) * 3;
         uint8_t want[3];
-        yiqToRgb(want, all.outputYiq[at], all.outputYiq[at + 1], all.outputYiq[at + 2]);
+        yiqToRgb(want, y[at / 3], base.inputYiq[at + 1], base.inputYiq[at + 2]);
         const size_t d = base.displayOffset(base.imageHeight - 1 - i, j);
         for (int k = 0; k < 3; ++k) ASSERT_EQ(all.outputDisplay[d + k], want[k]) << i << "," << j;
       }
@@ -216,23 +218,23 @@ TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
 }
 
 TEST(Ringing, ByDefaultUnchangedPixelsKeepTheirBytesAndChangedOnesAreConverted) {
-  const WorkingImage base = noisyImage(97, 61, 11);
+  const AnalysedImage base = noisyImage(97, 61, 11);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   for (bool smooth : {false, true}) {
     WorkingImage all = base, kept = base;
     CleanOptions options;
     options.smoothNonEdge = smooth;
     options.threads = 2;
-    removeRinging(&kept, cb, options, {});
+    const std::vector<float> keptY = testing::cleanedY(&kept, cb, options);
     options.convertAll = true;
-    removeRinging(&all, cb, options, {});
-    EXPECT_EQ(kept.outputYiq, all.outputYiq);
+    const std::vector<float> allY = testing::cleanedY(&all, cb, options);
+    EXPECT_EQ(keptY, allY);
     int changed = 0, unchanged = 0, roundTripDiffers = 0;
     for (int i = 0; i < base.imageHeight; ++i) {
       for (int j = 0; j < base.imageWidth; ++j) {
         const size_t at = (static_cast<size_t>(i) * base.imageWidth + j) * 3;
         const size_t d = base.displayOffset(base.imageHeight - 1 - i, j);
-        const bool same = all.outputYiq[at] == base.inputYiq[at];
+        const bool same = allY[at / 3] == base.inputYiq[at];
         for (int k = 0; k < 3; ++k) {
           if (same) {
             ASSERT_EQ(kept.outputDisplay[d + k], base.inputDisplay[d + k]) << i << "," << j;
@@ -273,14 +275,14 @@ TEST(Ringing, GreyPixelsStayGreyByDefault) {
   // Grey levels with sharp steps, plus one coloured column: a changed grey
   // pixel takes the level of its new luminance in all three channels.
   std::mt19937 rng(7);
-  WorkingImage img = makeImage(64, 48, [&](int y, int x) {
+  const AnalysedImage base = makeImage(64, 48, [&](int y, int x) {
     if (x == 40) return std::array<uint8_t, 3>{200, 30, 90};
     const uint8_t v = static_cast<uint8_t>(((x / 9 + y / 7) % 2 ? 190 : 40) + rng() % 12);
     return std::array<uint8_t, 3>{v, v, v};
   });
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
-  WorkingImage all = img;
-  removeRinging(&img, cb, CleanOptions(), {});
+  WorkingImage img = base, all = base;
+  const std::vector<float> y = testing::cleanedY(&img, cb, CleanOptions());
   CleanOptions options;
   options.convertAll = true;
   removeRinging(&all, cb, options, {});
@@ -293,16 +295,16 @@ TEST(Ringing, GreyPixelsStayGreyByDefault) {
       const uint8_t* out = img.outputDisplay.data() + d;
       const uint8_t* old = all.outputDisplay.data() + d;
       if (j == 40) {
-        if (img.outputYiq[at] != img.inputYiq[at]) {
+        if (y[at / 3] != base.inputYiq[at]) {
           for (int k = 0; k < 3; ++k) EXPECT_EQ(out[k], old[k]);  // colour: converted back
         }
         continue;
       }
       ASSERT_EQ(out[0], out[1]) << i << "," << j;
       ASSERT_EQ(out[1], out[2]) << i << "," << j;
-      if (img.outputYiq[at] != img.inputYiq[at]) {
+      if (y[at / 3] != base.inputYiq[at]) {
         ++changedGrey;
-        EXPECT_EQ(out[0], lumaToByte(img.outputYiq[at]));
+        EXPECT_EQ(out[0], lumaToByte(y[at / 3]));
       } else {
         EXPECT_EQ(out[0], in[0]);
       }

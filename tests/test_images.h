@@ -7,16 +7,18 @@
 #include <functional>
 #include <vector>
 
+#include "engine/codebook.h"
 #include "engine/preprocess.h"
+#include "engine/ringing.h"
+#include "engine/thread_pool.h"
 #include "engine/working_image.h"
 
 namespace nubo::testing {
 
 using PixelFn = std::function<std::array<uint8_t, 3>(int y, int x)>;  // y = 0 at the top
 
-// A loaded and preprocessed picture whose pixel (y, x) is pixel(y, x).
-inline WorkingImage makeImage(int width, int height, const PixelFn& pixel,
-                              const StatusCallback& showStatus = {}) {
+// A loaded and analysed picture whose pixel (y, x) is pixel(y, x).
+inline AnalysedImage makeImage(int width, int height, const PixelFn& pixel) {
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -25,10 +27,21 @@ inline WorkingImage makeImage(int width, int height, const PixelFn& pixel,
       for (int k = 0; k < 3; ++k) rgb[at + k] = p[k];
     }
   }
-  WorkingImage img;
+  AnalysedImage img;
   fillDisplayBuffers(rgb.data(), width, height, &img);
-  preprocessImage(&img, showStatus);
+  analyseImage(&img);
   return img;
+}
+
+// The window's clean of img (on a pool of options.threads); returns the Y of
+// every pixel after the pass, top row first.
+inline std::vector<float> cleanedY(WorkingImage* img, const Codebook& codebook,
+                                   const CleanOptions& options,
+                                   const StatusCallback& showStatus = {}) {
+  std::vector<float> y(static_cast<size_t>(img->imageWidth) * img->imageHeight);
+  ThreadPool pool(options.threads);
+  removeRinging(img, codebook, options, &pool, showStatus, y.data());
+  return y;
 }
 
 }  // namespace nubo::testing

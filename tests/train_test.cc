@@ -16,6 +16,7 @@
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
+#include "engine/thread_pool.h"
 #include "jpegutil/jpeg_util.h"
 #include "train/trainer.h"
 
@@ -342,14 +343,16 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   ASSERT_TRUE(loadCodebook(&codebook, path).ok());
   std::filesystem::remove(path);
 
-  WorkingImage image;
+  AnalysedImage image;
   ASSERT_TRUE(compressAndLoad(pictures[0], 10, &image).ok());
-  removeRinging(&image, codebook, CleanOptions(), nullptr);
+  std::vector<float> cleaned(static_cast<size_t>(image.imageWidth) * image.imageHeight);
+  ThreadPool pool(1);
+  removeRinging(&image, codebook, CleanOptions(), &pool, nullptr, cleaned.data());
   size_t changed = 0;
   for (int i = 2; i < image.imageHeight - 2; ++i) {
     for (int j = 2; j < image.imageWidth - 2; ++j) {
-      const size_t at = (static_cast<size_t>(i) * image.imageWidth + j) * 3;
-      changed += image.outputYiq[at] != image.inputYiq[at];
+      const size_t at = static_cast<size_t>(i) * image.imageWidth + j;
+      changed += cleaned[at] != image.inputYiq[at * 3];
     }
   }
   EXPECT_GT(changed, 0u);
@@ -430,7 +433,7 @@ TEST(TrainScore, BothModesAreWhatTheCleanerShows) {
 
 TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
   const DecodedImage picture = shapes(64, 48, 1);
-  WorkingImage image;
+  AnalysedImage image;
   ASSERT_TRUE(compressAndLoad(picture, 15, &image).ok());
   const std::vector<float> origY = lumaOf(picture);
   SampleSet roundTrip, bytes;

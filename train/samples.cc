@@ -73,11 +73,16 @@ Status compressAndLoad(const DecodedImage& picture, int quality, WorkingImage* i
   if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
     return Status(StatusCode::kTooLarge, "cannot allocate the working buffers");
   }
-  preprocessImage(image, nullptr);
   return Status::Ok();
 }
 
-size_t countCandidates(const WorkingImage& image) {
+Status compressAndLoad(const DecodedImage& picture, int quality, AnalysedImage* image) {
+  Status status = compressAndLoad(picture, quality, static_cast<WorkingImage*>(image));
+  if (status.ok()) analyseImage(image);
+  return status;
+}
+
+size_t countCandidates(const AnalysedImage& image) {
   size_t n = 0;
   for (int i = 2; i <= image.imageHeight - 3; ++i) {
     const int32_t* row = image.edgeBlockMap.data() + static_cast<size_t>(i) * image.imageWidth;
@@ -86,7 +91,7 @@ size_t countCandidates(const WorkingImage& image) {
   return n;
 }
 
-void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
+void collectSamples(const AnalysedImage& image, const std::vector<float>& origY, double keep,
                     uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out) {
   Rng rng(seed);
   const int w = image.imageWidth;

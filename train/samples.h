@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/codebook.h"
+#include "engine/preprocess.h"
 #include "engine/status.h"
 #include "engine/working_image.h"
 #include "imageio/image_io.h"
@@ -51,12 +52,14 @@ struct SampleSet {
 std::vector<float> lumaOf(const DecodedImage& picture);
 
 // Compresses picture at quality with libjpeg and loads the result as the
-// cleaner does (decode from memory, display buffers, preprocessing).
+// cleaner does (decode from memory, display buffers); the AnalysedImage form
+// adds the whole-picture luminance and edge blocks the sample collection reads.
 Status compressAndLoad(const DecodedImage& picture, int quality, WorkingImage* image);
+Status compressAndLoad(const DecodedImage& picture, int quality, AnalysedImage* image);
 
 // Number of pixels of image that would give a training sample at most (interior
 // pixels of edge blocks).
-size_t countCandidates(const WorkingImage& image);
+size_t countCandidates(const AnalysedImage& image);
 
 // Adds a sample for every interior edge-block pixel with a non-flat window,
 // each kept with probability keep (decided by a generator seeded with seed).
@@ -64,7 +67,7 @@ size_t countCandidates(const WorkingImage& image);
 // shiftTargets adds the conversion loss once all samples are in.
 // keepBytes: the cleaner runs in its default mode, so a kept pixel shows its
 // input bytes (its error is the decoded picture's own) instead of the YIQ round trip.
-void collectSamples(const WorkingImage& image, const std::vector<float>& origY, double keep,
+void collectSamples(const AnalysedImage& image, const std::vector<float>& origY, double keep,
                     uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out);
 
 // Luma (BT.601 on 8-bit RGB, Y units) of the display pixel at offset of buffer.

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/colour.h"
 #include "engine/ringing.h"
+#include "engine/thread_pool.h"
 #include "engine/working_image.h"
 #include "train/samples.h"
 #include "train/train_common.h"
@@ -46,19 +48,25 @@ Status scorePicture(const DecodedImage& picture, int quality, const Codebook& co
   CleanOptions options;
   options.threads = threads;
   options.convertAll = true;
-  removeRinging(&image, codebook, options, nullptr);
+  const int w = image.imageWidth;
+  const int h = image.imageHeight;
+  std::vector<float> cleanedY(static_cast<size_t>(w) * h);
+  {
+    ThreadPool pool(threads);
+    removeRinging(&image, codebook, options, &pool, nullptr, cleanedY.data());
+  }
   score->cleanedPsnr = lumaPsnr(picture, image, image.outputDisplay);
   // The cleaner's default mode from the same pass: pixelAfterPass of each
   // interior pixel (one pass serves both modes).
   std::vector<uint8_t> kept = image.outputDisplay;
-  const int w = image.imageWidth;
-  const int h = image.imageHeight;
   for (int i = 2; i <= h - 3; ++i) {
     for (int j = 2; j <= w - 3; ++j) {
-      const size_t at = (static_cast<size_t>(i) * w + j) * 3;
       const size_t offset = image.displayOffset(h - 1 - i, j);
-      pixelAfterPass(image.inputDisplay.data() + offset, image.inputYiq[at], image.outputYiq[at],
-                     false, kept.data() + offset);
+      const uint8_t* rgb = image.inputDisplay.data() + offset;
+      float yiq[3];
+      rgbToYiq(yiq, rgb[0], rgb[1], rgb[2]);
+      pixelAfterPass(rgb, yiq[0], cleanedY[static_cast<size_t>(i) * w + j], false,
+                     kept.data() + offset);
     }
   }
   score->keptPsnr = lumaPsnr(picture, image, kept);

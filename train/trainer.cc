@@ -49,7 +49,7 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   std::atomic<size_t> done{0};
   std::mutex reportMutex;
   parallelFor(options.tree.threads, pictures.size(), [&](size_t k) {
-    WorkingImage image;
+    AnalysedImage image;
     errors[k] = compressAndLoad(pictures[k], middle, &image);
     if (errors[k].ok()) candidates[k] = countCandidates(image);
     const size_t finished = done.fetch_add(1) + 1;
@@ -75,7 +75,7 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   parallelFor(options.tree.threads, jobs, [&](size_t job) {
     const size_t k = job / qualities.size();
     const int quality = qualities[job % qualities.size()];
-    WorkingImage image;
+    AnalysedImage image;
     jobErrors[job] = compressAndLoad(pictures[k], quality, &image);
     if (jobErrors[job].ok()) {
       parts[job].variants = variants;
