@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/file_util.h"
+#include "engine/search_filter.h"
 
 namespace nubo {
 
@@ -68,6 +69,38 @@ void readInternal(Reader* in, int node, Codebook* cb) {
   for (int k = 0; k < kBranching; ++k) cb->nodes[first + k].parent = node;
 }
 
+// The filter's layout: every node's codewords prescaled, kFilterLanes side by
+// side (lanes beyond the count hold 0 and are never read as results).
+void packForFilter(Codebook* cb) {
+  size_t total = 0;
+  for (const CodebookNode& n : cb->nodes) {
+    if (n.type <= 1) total += static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
+  }
+  cb->scaled.assign(total, 0.0f);
+  size_t offset = 0;
+  float scaledPatch[kPatchSize];
+  for (CodebookNode& n : cb->nodes) {
+    if (n.type > 1) continue;
+    n.scaledOffset = static_cast<int64_t>(offset);
+    bool within = n.count >= 1 && n.count <= kMaxFilterCodewords;
+    double maxNorm = 0.0;
+    for (int k = 0; k < n.count; ++k) {
+      const Codeword& cw = cb->codewords[n.firstCodeword + k];
+      float* group = cb->scaled.data() + offset + static_cast<size_t>(k / kFilterLanes) * kFilterGroupValues;
+      for (int e = 0; e < kPatchSize; ++e) {
+        scaledPatch[e] = kScaledWeights[e] * cw.patch[e];
+        group[e * kFilterLanes + k % kFilterLanes] = scaledPatch[e];
+        // Written so that NaN fails it too.
+        if (!(std::fabs(scaledPatch[e]) <= kFilterLimit)) within = false;
+      }
+      if (within) maxNorm = std::max(maxNorm, normUpperBound(scaledPatch, kPatchSize));
+    }
+    n.filterable = within;
+    n.maxScaledNorm = maxNorm;
+    offset += static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
+  }
+}
+
 void packForSearch(Codebook* cb) {
   size_t total = 0;
   for (const CodebookNode& n : cb->nodes) {
@@ -88,6 +121,7 @@ void packForSearch(Codebook* cb) {
     }
     offset += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
   }
+  packForFilter(cb);
 }
 
 }  // namespace

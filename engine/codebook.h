@@ -41,6 +41,12 @@ struct CodebookNode {
   int32_t firstChild = -1;
   int32_t firstCodeword = -1;
   int64_t packedOffset = -1;  // start of this node's search layout in Codebook::packed
+  int64_t scaledOffset = -1;  // start of this node's filter layout in Codebook::scaled
+  // Upper bound of the Euclidean norm of the node's prescaled codewords.
+  double maxScaledNorm = 0.0;
+  // Whether the search may filter this node: type 0 or 1, 1..kMaxFilterCodewords
+  // codewords, all prescaled values finite and within kFilterLimit.
+  bool filterable = false;
 };
 
 // Codewords are packed for the search in groups of kLanes: group g holds, for
@@ -64,6 +70,10 @@ struct Codebook {
   // every value of the group is finite, so partial distance sums may be used
   // to skip the group exactly.
   std::vector<uint8_t> finiteGroups;
+  // The codewords multiplied element by element by the square roots of the
+  // distance weights, as floats, in groups of 8 for the search's float filter
+  // (see engine/search_filter.h).
+  std::vector<float> scaled;
 
   bool empty() const { return nodes.empty(); }
   int depth() const;  // levels from the root to the deepest leaf (a root over leaves: 2)

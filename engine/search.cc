@@ -1,11 +1,14 @@
 // Codebook search, patch distance and patch statistics.
 #include "engine/search.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include <immintrin.h>
+
+#include "engine/search_filter.h"
 
 namespace nubo {
 
@@ -17,7 +20,91 @@ const double kPatchWeights[kPatchSize] = {
     0.0121, 0.0261, 0.0337, 0.0261, 0.0121,
 };
 
+
+// The float filter and why it is exact.
+//
+// u = 2^-24 (float rounding), ud = 2^-53 (double). For a patch a and a codeword
+// b (floats, every prescaled value finite and |s_e x_e| <= kFilterLimit), let
+// sigma_e = sqrt(w_e) (real), s_e = float(sigma_e), T = sum_e w_e (a_e - b_e)^2
+// the exact real sum, and S^ the float filter sum of search_filter.h.
+//
+// 1. Prescaling. s_e = sigma_e (1 + r), |r| <= u + ud; a~_e = s_e a_e (1 + t)
+//    + h, |t| <= u, |h| <= 2^-150 (underflow). Hence
+//    |a~_e - sigma_e a_e| <= 2.02 u |a~_e| + 2^-149, the same for b~_e.
+// 2. Difference. d~_e = fl(a~_e - b~_e) = (a~_e - b~_e)(1 + t'), |t'| <= u
+//    (exact when subnormal). With m_e = |a~_e| + |b~_e|:
+//    |d~_e - sigma_e (a_e - b_e)| <= eps_e = 1.0001 u |d~_e| + 2.02 u m_e + 2^-148.
+// 3. The vector sigma (a - b) has norm sqrt(T); the vector d~ has norm
+//    sqrt(P), P = sum_e d~_e^2 (real). By the triangle inequality and
+//    Minkowski's: |sqrt(T) - sqrt(P)| <= |eps| <= 1.0001 u sqrt(P)
+//    + 2.02 u (|a~| + |b~|) + 5 * 2^-148, since |m| <= |a~| + |b~|.
+// 4. The float sum of 25 non-negative products, in any order and with or
+//    without fused multiply-adds, rounds each term at most 25 times:
+//    |S^ - P| <= g P + 25 * 2^-150, g = 25u / (1 - 25u) < 1.5e-6 (the last term
+//    for products that underflow). So |sqrt(P) - sqrt(S^)| <= 0.5001 g sqrt(S^)
+//    + 5.1 * 2^-75. No sum overflows: every |d~_e| <= 2000.
+// 5. Together: |sqrt(T) - sqrt(S^)| <= 8.1e-7 sqrt(S^) + 2.02 u (|a~| + |b~|)
+//    + 1.4e-22, within kFilterRelative (2^-20 = 9.5e-7), kFilterNorm (2^-22)
+//    and kFilterAbsolute (2^-70).
+// 6. What the search compares is D = sqrt(fl(0.04 * S)), S the double sum in
+//    element order: S = T (1 + q), |q| <= 27 ud, and a few more ud for the
+//    multiply and the root, so D is a non-decreasing function of S and, for
+//    T_i, T_j as here, sqrt(T_i) > sqrt(T_j) (1 + kExactRelative)
+//    + kExactAbsolute gives D_i > D_j strictly: codeword i can neither be the
+//    nearest nor tie with codeword j (no final rounding can make them equal).
+// 7. So with j the codeword of smallest S^ and M >= |a~| + |b~| for every
+//    codeword of the node, upper_j = (1 + rel) sqrt(S^_j) + norm M + abs,
+//    codeword i certainly loses when (1 - rel) sqrt(S^_i) - norm M - abs >
+//    upper_j (1 + kExactRelative) + kExactAbsolute, that is when S^_i is above
+//    survivorLimit (computed in double and inflated past its own rounding).
+//    The codewords at or below the limit (j among them) are the only ones that
+//    can be nearest; when there are several, their exact double distances are
+//    compared in index order with the search's own rule.
+const float kScaledWeights[kPatchSize] = {
+    0x1.c28f5cp-4f, 0x1.4add52p-3f, 0x1.77f67cp-3f, 0x1.4add52p-3f, 0x1.c28f5cp-4f,  //
+    0x1.4add52p-3f, 0x1.e513eap-3f, 0x1.1387bcp-2f, 0x1.e513eap-3f, 0x1.4add52p-3f,  //
+    0x1.77f67cp-3f, 0x1.1387bcp-2f, 0x1.391dcap-2f, 0x1.1387bcp-2f, 0x1.77f67cp-3f,  //
+    0x1.4add52p-3f, 0x1.e513eap-3f, 0x1.1387bcp-2f, 0x1.e513eap-3f, 0x1.4add52p-3f,  //
+    0x1.c28f5cp-4f, 0x1.4add52p-3f, 0x1.77f67cp-3f, 0x1.4add52p-3f, 0x1.c28f5cp-4f,
+};
+
+double normUpperBound(const float* v, int n) {
+  double sum = 0.0;
+  for (int e = 0; e < n; ++e) sum += static_cast<double>(v[e]) * v[e];
+  // 26 double roundings and a root: far below 1e-12 relative.
+  return std::sqrt(sum) * (1.0 + 1e-12) + 1e-300;
+}
+
+double survivorLimit(float smallest, double normSum) {
+  const double margin = kFilterNorm * normSum + kFilterAbsolute;
+  const double upper = (1.0 + kFilterRelative) * std::sqrt(static_cast<double>(smallest)) + margin;
+  const double root = (upper * (1.0 + kExactRelative) + kExactAbsolute + margin) / (1.0 - kFilterRelative);
+  // A handful of double roundings above: 1e-10 relative covers them.
+  return root * root * (1.0 + 1e-10);
+}
+
+void filterSumsPortable(const float* scaledPatch, const float* groups, int groupCount, float* out) {
+  for (int g = 0; g < groupCount; ++g) {
+    float sum[kFilterLanes] = {};
+    const float* group = groups + static_cast<size_t>(g) * kFilterGroupValues;
+    for (int e = 0; e < kPatchSize; ++e) {
+      for (int l = 0; l < kFilterLanes; ++l) {
+        const float d = scaledPatch[e] - group[e * kFilterLanes + l];
+        sum[l] += d * d;
+      }
+    }
+    for (int l = 0; l < kFilterLanes; ++l) out[g * kFilterLanes + l] = sum[l];
+  }
+}
+
 namespace {
+
+std::atomic<int> chosenPath{static_cast<int>(SearchPath::kFastest)};
+
+bool haveAvx2Fma() {
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return have;
+}
 
 // The search starts each node from a bound that every real distance beats.
 constexpr double kInternalBound = 100000.0;
@@ -202,13 +289,90 @@ void prefetchNode(const Codebook& codebook, const CodebookNode& n) {
   for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
 }
 
+// A patch ready for the search: its floats, and prescaled for the filter.
+struct PreparedPatch {
+  const float* raw;
+  alignas(32) float scaled[kPatchSize];
+  double norm;      // upper bound of |scaled|
+  bool filterable;  // every prescaled value finite and within kFilterLimit
+};
+
+void prepare(const float* raw, PreparedPatch* p) {
+  p->raw = raw;
+  int outside = 0;
+  for (int e = 0; e < kPatchSize; ++e) {
+    p->scaled[e] = kScaledWeights[e] * raw[e];
+    outside |= static_cast<int>(!(std::fabs(p->scaled[e]) <= kFilterLimit));  // NaN too
+  }
+  p->filterable = outside == 0;
+  p->norm = p->filterable ? normUpperBound(p->scaled, kPatchSize) : 0.0;
+}
+
+// The filter kernel a search uses (resolved once per search or batch).
+enum Kernel { kKernelPlain, kKernelPortable, kKernelAvx2 };
+
+Kernel currentKernel() {
+  switch (static_cast<SearchPath>(chosenPath.load(std::memory_order_relaxed))) {
+    case SearchPath::kPlain:
+      return kKernelPlain;
+    case SearchPath::kPortable:
+      return kKernelPortable;
+    default:
+      return haveAvx2Fma() ? kKernelAvx2 : kKernelPortable;
+  }
+}
+
+// The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode
+// gives it: through the filter when the patch and the node allow it.
+int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
+  if (kernel == kKernelPlain || !p.filterable || !n.filterable) {
+    WidePatch wide;
+    widen(p.raw, &wide);
+    return nearestInNode(wide, codebook, n);
+  }
+  alignas(32) float sums[kMaxFilterCodewords];
+  const float* groups = codebook.scaled.data() + n.scaledOffset;
+  const int groupCount = (n.count + kFilterLanes - 1) / kFilterLanes;
+  if (kernel == kKernelAvx2) {
+    filterSumsAvx2(p.scaled, groups, groupCount, sums);
+  } else {
+    filterSumsPortable(p.scaled, groups, groupCount, sums);
+  }
+  int smallestIndex = 0;
+  float smallest = sums[0];
+  for (int i = 1; i < n.count; ++i) {
+    if (sums[i] < smallest) {
+      smallest = sums[i];
+      smallestIndex = i;
+    }
+  }
+  const double limit = survivorLimit(smallest, p.norm + n.maxScaledNorm);
+  int survivors = 0;
+  for (int i = 0; i < n.count; ++i) survivors += static_cast<int>(sums[i] <= limit);
+  if (survivors == 1) return smallestIndex;
+  // Exact distances of the survivors, in index order with the search's rule
+  // (finite here, and all far below the starting bounds).
+  double best = n.type == 0 ? kInternalBound : kLeafBound;
+  int bestIndex = -1;
+  for (int i = 0; i < n.count; ++i) {
+    if (!(sums[i] <= limit)) continue;
+    const double d = patchDistance(p.raw, codebook.codewords[n.firstCodeword + i].patch.data());
+    if (!(d >= best)) {
+      best = d;
+      bestIndex = i;
+    }
+  }
+  return bestIndex;
+}
+
 // One step of a descent at node: the next node (>= 0) or, at the end, -1 with
 // *codewordIndex set to the chosen leaf codeword (-1 when the search fails).
-int step(const WidePatch& patch, const Codebook& codebook, int node, int* codewordIndex) {
+int step(const PreparedPatch& patch, const Codebook& codebook, int node, Kernel kernel,
+         int* codewordIndex) {
   const CodebookNode& n = codebook.nodes[node];
   *codewordIndex = -1;
   if (n.type > 1) return -1;
-  const int best = nearestInNode(patch, codebook, n);
+  const int best = nearest(patch, codebook, n, kernel);
   if (best < 0) return -1;
   if (n.type == 1) {
     *codewordIndex = n.firstCodeword + best;
@@ -223,9 +387,10 @@ int step(const WidePatch& patch, const Codebook& codebook, int node, int* codewo
 float descend(const float* patch, const Codebook& codebook, int node, int* codewordIndex) {
   *codewordIndex = -1;
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
-  WidePatch wide;
-  widen(patch, &wide);
-  while (node >= 0) node = step(wide, codebook, node, codewordIndex);
+  PreparedPatch prepared;
+  prepare(patch, &prepared);
+  const Kernel kernel = currentKernel();
+  while (node >= 0) node = step(prepared, codebook, node, kernel, codewordIndex);
   return *codewordIndex < 0 ? -1.0f : codebook.values[*codewordIndex];
 }
 
@@ -239,12 +404,13 @@ constexpr int kInterleave = 16;
 namespace {
 
 void searchInterleaved(const float* patches, int count, const Codebook& codebook, float* values) {
-  WidePatch wide[kInterleave];
+  PreparedPatch prepared[kInterleave];
   int node[kInterleave];
+  const Kernel kernel = currentKernel();
   for (int first = 0; first < count; first += kInterleave) {
     const int n = count - first < kInterleave ? count - first : kInterleave;
     for (int k = 0; k < n; ++k) {
-      widen(patches + static_cast<size_t>(first + k) * kPatchSize, &wide[k]);
+      prepare(patches + static_cast<size_t>(first + k) * kPatchSize, &prepared[k]);
       node[k] = 0;
     }
     for (int active = n; active > 0;) {
@@ -252,7 +418,7 @@ void searchInterleaved(const float* patches, int count, const Codebook& codebook
       for (int k = 0; k < n; ++k) {
         if (node[k] < 0) continue;
         int index;
-        node[k] = step(wide[k], codebook, node[k], &index);
+        node[k] = step(prepared[k], codebook, node[k], kernel, &index);
         if (node[k] >= 0) {
           ++active;
         } else {
@@ -282,6 +448,7 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
   std::memcpy(b->patches[0].data(), patches, static_cast<size_t>(count) * kPatchSize * sizeof(float));
   for (int k = 0; k < count; ++k) b->origin[0][k] = k;
   b->groups[0].push_back({0, 0, count});
+  const Kernel kernel = currentKernel();
   for (int cur = 0; !b->groups[cur].empty(); cur = 1 - cur) {
     const int nxt = 1 - cur;
     const float* from = b->patches[cur].data();
@@ -305,9 +472,9 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
       }
       int counts[kBranching] = {};
       for (int k = group.begin; k < group.end; ++k) {
-        WidePatch wide;
-        widen(from + static_cast<size_t>(k) * kPatchSize, &wide);
-        const int best = nearestInNode(wide, codebook, n);
+        PreparedPatch prepared;
+        prepare(from + static_cast<size_t>(k) * kPatchSize, &prepared);
+        const int best = nearest(prepared, codebook, n, kernel);
         child[k] = -1;
         if (best < 0) {
           values[origin[k]] = -1.0f;
@@ -350,6 +517,10 @@ void searchCodebookBatch(const float* patches, int count, const Codebook& codebo
     searchGrouped(patches, count, codebook, values, buffers);
   }
 }
+
+void setSearchPath(SearchPath path) { chosenPath.store(static_cast<int>(path), std::memory_order_relaxed); }
+
+SearchPath searchPath() { return static_cast<SearchPath>(chosenPath.load(std::memory_order_relaxed)); }
 
 float searchCodebookIndex(const float* patch, const Codebook& codebook, int* codewordIndex) {
   return descend(patch, codebook, 0, codewordIndex);
