@@ -38,6 +38,15 @@ class Reader {
     std::memcpy(&f, &bits, 4);
     return f;
   }
+  // n little-endian floats at once (a plain copy on little-endian machines).
+  void floats(float* out, size_t n) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, data_ + pos_, n * 4);
+    pos_ += n * 4;
+#else
+    for (size_t k = 0; k < n; ++k) out[k] = f32();
+#endif
+  }
   size_t pos() const { return pos_; }
 
  private:
@@ -57,10 +66,9 @@ void readInternal(Reader* in, int node, Codebook* cb) {
   n.count = 0;
   n.firstCodeword = static_cast<int32_t>(cb->codewords.size());
   for (int k = 0; k < kBranching; ++k) {
-    Codeword cw;
-    for (float& v : cw.patch) v = in->f32();
+    Codeword& cw = cb->codewords.emplace_back();
+    in->floats(cw.patch.data(), kPatchSize);
     cw.value = in->f32();
-    cb->codewords.push_back(cw);
     cb->values.push_back(cw.value);
   }
   const int first = static_cast<int>(cb->nodes.size());
@@ -147,6 +155,12 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
   Codebook cb;
   Reader in(data, size);
   if (!in.has(kRootRecordBytes)) return truncated(size);
+  // Room for everything the bytes can hold, so the arrays never move while
+  // they are filled: every codeword takes at least 104 bytes and every
+  // internal node (opening 9 slots) at least 948.
+  cb.codewords.reserve(size / kCodewordRecordBytes);
+  cb.values.reserve(size / kCodewordRecordBytes);
+  cb.nodes.reserve(1 + kBranching * (size / kRootRecordBytes));
   cb.nodes.emplace_back();
   in.bytes(cb.nodes[0].header.data(), 8);
   cb.nodes[0].type = in.u32();
@@ -192,12 +206,10 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
       leaf.count = count;
       leaf.firstCodeword = static_cast<int32_t>(cb.codewords.size());
       for (int32_t k = 0; k < count; ++k) {
-        Codeword cw;
-        for (float& v : cw.patch) v = in.f32();
-        const float value = in.f32();
-        cw.value = value;
-        cb.codewords.push_back(cw);
-        cb.values.push_back(value);
+        Codeword& cw = cb.codewords.emplace_back();
+        in.floats(cw.patch.data(), kPatchSize);
+        cw.value = in.f32();
+        cb.values.push_back(cw.value);
       }
     }
     // Any other type: a 12-byte record that fills no slot; the next record

@@ -97,6 +97,20 @@ void filterSumsPortable(const float* scaledPatch, const float* groups, int group
   }
 }
 
+void filterSums8Portable(const float* transposed, const float* groups, float* out) {
+  for (int c = 0; c < kBranching; ++c) {
+    float sum[kFilterLanes] = {};
+    for (int e = 0; e < kPatchSize; ++e) {
+      const float b = groups[(c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes];
+      for (int l = 0; l < kFilterLanes; ++l) {
+        const float d = transposed[e * kFilterLanes + l] - b;
+        sum[l] += d * d;
+      }
+    }
+    for (int l = 0; l < kFilterLanes; ++l) out[c * kFilterLanes + l] = sum[l];
+  }
+}
+
 namespace {
 
 std::atomic<int> chosenPath{static_cast<int>(SearchPath::kFastest)};
@@ -322,6 +336,38 @@ Kernel currentKernel() {
   }
 }
 
+// The nearest codeword of node n to the patch given the filter sums of its
+// codewords (sums[i * stride]): the one of smallest sum when no other can be
+// as near, else the exact rule among those that can.
+int chooseFromSums(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n,
+                   const float* sums, int stride) {
+  int smallestIndex = 0;
+  float smallest = sums[0];
+  for (int i = 1; i < n.count; ++i) {
+    if (sums[i * stride] < smallest) {
+      smallest = sums[i * stride];
+      smallestIndex = i;
+    }
+  }
+  const double limit = survivorLimit(smallest, p.norm + n.maxScaledNorm);
+  int survivors = 0;
+  for (int i = 0; i < n.count; ++i) survivors += static_cast<int>(sums[i * stride] <= limit);
+  if (survivors == 1) return smallestIndex;
+  // Exact distances of the survivors, in index order with the search's rule
+  // (finite here, and all far below the starting bounds).
+  double best = n.type == 0 ? kInternalBound : kLeafBound;
+  int bestIndex = -1;
+  for (int i = 0; i < n.count; ++i) {
+    if (!(sums[i * stride] <= limit)) continue;
+    const double d = patchDistance(p.raw, codebook.codewords[n.firstCodeword + i].patch.data());
+    if (!(d >= best)) {
+      best = d;
+      bestIndex = i;
+    }
+  }
+  return bestIndex;
+}
+
 // The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode
 // gives it: through the filter when the patch and the node allow it.
 int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
@@ -338,31 +384,7 @@ int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode
   } else {
     filterSumsPortable(p.scaled, groups, groupCount, sums);
   }
-  int smallestIndex = 0;
-  float smallest = sums[0];
-  for (int i = 1; i < n.count; ++i) {
-    if (sums[i] < smallest) {
-      smallest = sums[i];
-      smallestIndex = i;
-    }
-  }
-  const double limit = survivorLimit(smallest, p.norm + n.maxScaledNorm);
-  int survivors = 0;
-  for (int i = 0; i < n.count; ++i) survivors += static_cast<int>(sums[i] <= limit);
-  if (survivors == 1) return smallestIndex;
-  // Exact distances of the survivors, in index order with the search's rule
-  // (finite here, and all far below the starting bounds).
-  double best = n.type == 0 ? kInternalBound : kLeafBound;
-  int bestIndex = -1;
-  for (int i = 0; i < n.count; ++i) {
-    if (!(sums[i] <= limit)) continue;
-    const double d = patchDistance(p.raw, codebook.codewords[n.firstCodeword + i].patch.data());
-    if (!(d >= best)) {
-      best = d;
-      bestIndex = i;
-    }
-  }
-  return bestIndex;
+  return chooseFromSums(p, codebook, n, sums, 1);
 }
 
 // One step of a descent at node: the next node (>= 0) or, at the end, -1 with
@@ -433,6 +455,40 @@ void searchInterleaved(const float* patches, int count, const Codebook& codebook
 // is searched, so that the misses overlap when groups are small.
 constexpr size_t kGroupsAhead = 4;
 
+// best[k] = the nearest codeword of node n to patch k, for k in [begin, end).
+// An internal node's patches are filtered kFilterLanes at a time, one per
+// lane, against its 9 codewords.
+void nearestOfGroup(const float* patches, int begin, int end, const Codebook& codebook,
+                    const CodebookNode& n, Kernel kernel, int* best) {
+  int k = begin;
+  if (kernel != kKernelPlain && n.filterable && n.type == 0 && n.count == kBranching) {
+    const float* groups = codebook.scaled.data() + n.scaledOffset;
+    alignas(32) float transposed[kFilterGroupValues];
+    alignas(32) float sums[kBranching * kFilterLanes];
+    PreparedPatch prepared[kFilterLanes];
+    for (; k + kFilterLanes <= end; k += kFilterLanes) {
+      for (int l = 0; l < kFilterLanes; ++l) {
+        prepare(patches + static_cast<size_t>(k + l) * kPatchSize, &prepared[l]);
+        for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = prepared[l].scaled[e];
+      }
+      if (kernel == kKernelAvx2) {
+        filterSums8Avx2(transposed, groups, sums);
+      } else {
+        filterSums8Portable(transposed, groups, sums);
+      }
+      for (int l = 0; l < kFilterLanes; ++l) {
+        best[k + l] = prepared[l].filterable ? chooseFromSums(prepared[l], codebook, n, sums + l, kFilterLanes)
+                                             : nearest(prepared[l], codebook, n, kernel);
+      }
+    }
+  }
+  for (; k < end; ++k) {
+    PreparedPatch prepared;
+    prepare(patches + static_cast<size_t>(k) * kPatchSize, &prepared);
+    best[k] = nearest(prepared, codebook, n, kernel);
+  }
+}
+
 // Level by level: the patches are kept sorted by the node they have reached,
 // so every node's codewords are read once per level for all of its patches
 // and stay in the first-level cache meanwhile. Each patch still takes exactly
@@ -471,10 +527,9 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
         continue;
       }
       int counts[kBranching] = {};
+      nearestOfGroup(from, group.begin, group.end, codebook, n, kernel, child);
       for (int k = group.begin; k < group.end; ++k) {
-        PreparedPatch prepared;
-        prepare(from + static_cast<size_t>(k) * kPatchSize, &prepared);
-        const int best = nearest(prepared, codebook, n, kernel);
+        const int best = child[k];
         child[k] = -1;
         if (best < 0) {
           values[origin[k]] = -1.0f;

@@ -32,6 +32,13 @@ void filterSumsPortable(const float* scaledPatch, const float* groups, int group
 // The same with AVX2 and FMA; only called where the processor has both.
 void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCount, float* out);
 
+// Filter sums of kFilterLanes patches at once against the kBranching codewords
+// of an internal node: `transposed` holds the prescaled patches element by
+// element (transposed[e * kFilterLanes + lane]), `groups` the node's filter
+// layout; out[c * kFilterLanes + lane] is codeword c's sum for patch lane.
+void filterSums8Portable(const float* transposed, const float* groups, float* out);
+void filterSums8Avx2(const float* transposed, const float* groups, float* out);
+
 // The bound of search.cc: |sqrt(T) - sqrt(S^)| <= kFilterRelative * sqrt(S^)
 // + kFilterNorm * (|a~| + |b~|) + kFilterAbsolute, where T is the exact real
 // weighted sum sum_e w_e (a_e - b_e)^2 and |.| the Euclidean norms.
