@@ -109,29 +109,6 @@ void packForFilter(Codebook* cb) {
   }
 }
 
-void packForSearch(Codebook* cb) {
-  size_t total = 0;
-  for (const CodebookNode& n : cb->nodes) {
-    total += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
-  }
-  cb->packed.assign(total, kPackedPadding);
-  cb->finiteGroups.assign(total / (kLanes * kPatchSize), 1);
-  size_t offset = 0;
-  for (CodebookNode& n : cb->nodes) {
-    n.packedOffset = static_cast<int64_t>(offset);
-    for (int k = 0; k < n.count; ++k) {
-      const Codeword& cw = cb->codewords[n.firstCodeword + k];
-      float* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
-      for (int e = 0; e < kPatchSize; ++e) group[e * kLanes + k % kLanes] = cw.patch[e];
-      for (float v : cw.patch) {
-        if (!std::isfinite(v)) cb->finiteGroups[(offset / kPatchSize + k) / kLanes] = 0;
-      }
-    }
-    offset += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
-  }
-  packForFilter(cb);
-}
-
 }  // namespace
 
 int Codebook::depth() const {
@@ -174,7 +151,7 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
     while (cb.nodes[cursor].count >= kBranching) {
       cursor = cb.nodes[cursor].parent;
       if (cursor < 0) {
-        packForSearch(&cb);
+        packForFilter(&cb);
         *codebook = std::move(cb);
         return Status::Ok();
       }

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <immintrin.h>
-
 #include "engine/search_filter.h"
 
 namespace nubo {
@@ -124,94 +122,6 @@ bool haveAvx2Fma() {
 constexpr double kInternalBound = 100000.0;
 constexpr double kLeafBound = 10000000.0;
 
-constexpr int kGroupValues = kLanes * kPatchSize;  // floats in one packed group
-// A group whose partial sums already put every lane at or beyond the best
-// distance is dropped after this many elements (the first two rows, where the
-// weights are small, cost little to sum and often settle it).
-constexpr int kPruneAfter = 10;
-
-// Distances from the patch to the kLanes codewords of each of K consecutive
-// packed groups, each lane summed in element order 0..24 with the operations of
-// patchDistance, so every lane gives exactly the scalar bits. K independent
-// sums keep the adder busy. With prune, the groups are abandoned (returns
-// false, out unset) once after kPruneAfter elements every lane's partial
-// distance is at least bound: the terms are finite and non-negative (the
-// caller checks), so a sum never decreases and no lane could beat bound.
-template <int K>
-__attribute__((target("avx2"))) bool groupDistancesAvx2(const double* patch, const float* groups,
-                                                        bool prune, double bound, double* out) {
-  __m256d acc[K];
-  for (int k = 0; k < K; ++k) acc[k] = _mm256_setzero_pd();
-  int e = 0;
-  if (prune) {
-    for (; e < kPruneAfter; ++e) {
-      const __m256d pe = _mm256_broadcast_sd(patch + e);
-      const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
-      for (int k = 0; k < K; ++k) {
-        const __m256d d = _mm256_sub_pd(pe, _mm256_cvtps_pd(_mm_loadu_ps(groups + k * kGroupValues + e * kLanes)));
-        acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
-      }
-    }
-    const __m256d scale = _mm256_set1_pd(0.04);
-    const __m256d limit = _mm256_set1_pd(bound);
-    int near = 0;
-    for (int k = 0; k < K; ++k) {
-      const __m256d partial = _mm256_sqrt_pd(_mm256_mul_pd(acc[k], scale));
-      near |= _mm256_movemask_pd(_mm256_cmp_pd(partial, limit, _CMP_LT_OQ));
-    }
-    if (near == 0) return false;
-  }
-  for (; e < kPatchSize; ++e) {
-    const __m256d pe = _mm256_broadcast_sd(patch + e);
-    const __m256d w = _mm256_broadcast_sd(kPatchWeights + e);
-    for (int k = 0; k < K; ++k) {
-      const __m256d d = _mm256_sub_pd(pe, _mm256_cvtps_pd(_mm_loadu_ps(groups + k * kGroupValues + e * kLanes)));
-      acc[k] = _mm256_add_pd(acc[k], _mm256_mul_pd(_mm256_mul_pd(d, d), w));
-    }
-  }
-  const __m256d scale = _mm256_set1_pd(0.04);
-  for (int k = 0; k < K; ++k) {
-    _mm256_storeu_pd(out + k * kLanes, _mm256_sqrt_pd(_mm256_mul_pd(acc[k], scale)));
-  }
-  return true;
-}
-
-// The same sums one lane at a time, for machines without AVX2.
-bool groupDistancesPlain(const double* patch, const float* groups, int k, double* out) {
-  for (int g = 0; g < k; ++g) {
-    for (int l = 0; l < kLanes; ++l) {
-      double sum = 0.0;
-      for (int e = 0; e < kPatchSize; ++e) {
-        const double d = patch[e] - static_cast<double>(groups[g * kGroupValues + e * kLanes + l]);
-        sum += (d * d) * kPatchWeights[e];
-      }
-      out[g * kLanes + l] = std::sqrt(sum * 0.04);
-    }
-  }
-  return true;
-}
-
-bool haveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
-
-// Distances of K (1..4) groups; false when pruning dropped them all.
-bool groupDistances(int k, const double* patch, const float* groups, bool prune, double bound,
-                    double* out) {
-  if (!haveAvx2()) return groupDistancesPlain(patch, groups, k, out);
-  switch (k) {
-    case 1:
-      return groupDistancesAvx2<1>(patch, groups, prune, bound, out);
-    case 2:
-      return groupDistancesAvx2<2>(patch, groups, prune, bound, out);
-    case 3:
-      return groupDistancesAvx2<3>(patch, groups, prune, bound, out);
-    default:
-      return groupDistancesAvx2<4>(patch, groups, prune, bound, out);
-  }
-}
-
 }  // namespace
 
 double patchDistance(const float* a, const float* b) {
@@ -240,56 +150,19 @@ double patchStdDev(double mean, const float* patch) {
 
 namespace {
 
-// A patch widened to double once, with whether all its values are finite
-// (partial sums may prune only then).
-struct WidePatch {
-  double v[kPatchSize];
-  bool finite;
-};
-
-void widen(const float* patch, WidePatch* wide) {
-  // Branch-free so that it vectorises: a float is finite unless its exponent
-  // bits are all ones.
-  uint32_t bits[kPatchSize];
-  std::memcpy(bits, patch, sizeof bits);
-  uint32_t notFinite = 0;
-  for (int e = 0; e < kPatchSize; ++e) {
-    wide->v[e] = patch[e];
-    notFinite |= static_cast<uint32_t>((bits[e] & 0x7f800000u) == 0x7f800000u);
-  }
-  wide->finite = notFinite == 0;
-}
-
-// The nearest codeword of node n (type 0 or 1) to the patch: its index within
-// the node, or -1 when none comes closer than the node's starting bound.
-int nearestInNode(const WidePatch& patch, const Codebook& codebook, const CodebookNode& n) {
+// The nearest codeword of node n (type 0 or 1) to the patch by the exact rule,
+// one patchDistance at a time: its index within the node, or -1 when none
+// comes closer than the node's starting bound. An equal distance keeps the
+// earlier codeword, a NaN distance replaces the best.
+int nearestExactly(const float* patch, const Codebook& codebook, const CodebookNode& n) {
   double best = n.type == 0 ? kInternalBound : kLeafBound;
   int bestIndex = -1;
-  double dist[4 * kLanes];
-  const float* groups = codebook.packed.data() + n.packedOffset;
-  const int firstGroup = static_cast<int>(n.packedOffset / kGroupValues);
-  const int groupCount = (n.count + kLanes - 1) / kLanes;
-  // Up to three groups at once (the nine codewords of an internal node), in
-  // pairs after the first pair once a best distance is known.
-  for (int g = 0; g < groupCount;) {
-    int k = groupCount - g;
-    if (g == 0 ? k > 3 : k > 2) k = 2;
-    // A NaN best is replaced by anything that follows: no pruning then.
-    bool prune = bestIndex >= 0 && patch.finite && !std::isnan(best);
-    for (int j = 0; j < k && prune; ++j) prune = codebook.finiteGroups[firstGroup + g + j] != 0;
-    if (groupDistances(k, patch.v, groups + static_cast<size_t>(g) * kGroupValues, prune, best,
-                       dist)) {
-      const int base = g * kLanes;
-      const int lanes = n.count - base < k * kLanes ? n.count - base : k * kLanes;
-      for (int l = 0; l < lanes; ++l) {
-        // Not ">=": an equal distance keeps the earlier codeword, NaN replaces.
-        if (!(dist[l] >= best)) {
-          best = dist[l];
-          bestIndex = base + l;
-        }
-      }
+  for (int i = 0; i < n.count; ++i) {
+    const double d = patchDistance(patch, codebook.codewords[n.firstCodeword + i].patch.data());
+    if (!(d >= best)) {
+      best = d;
+      bestIndex = i;
     }
-    g += k;
   }
   return bestIndex;
 }
@@ -298,8 +171,9 @@ int nearestInNode(const WidePatch& patch, const Codebook& codebook, const Codebo
 // a leaf seldom sits in the cache, so overlapping the misses pays.
 void prefetchNode(const Codebook& codebook, const CodebookNode& n) {
   if (n.type > 1) return;
-  const char* from = reinterpret_cast<const char*>(codebook.packed.data() + n.packedOffset);
-  const size_t bytes = static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kGroupValues * sizeof(float);
+  const char* from = reinterpret_cast<const char*>(codebook.scaled.data() + n.scaledOffset);
+  const size_t bytes =
+      static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues * sizeof(float);
   for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
 }
 
@@ -371,11 +245,7 @@ int chooseFromSums(const PreparedPatch& p, const Codebook& codebook, const Codeb
 // The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode
 // gives it: through the filter when the patch and the node allow it.
 int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
-  if (kernel == kKernelPlain || !p.filterable || !n.filterable) {
-    WidePatch wide;
-    widen(p.raw, &wide);
-    return nearestInNode(wide, codebook, n);
-  }
+  if (kernel == kKernelPlain || !p.filterable || !n.filterable) return nearestExactly(p.raw, codebook, n);
   alignas(32) float sums[kMaxFilterCodewords];
   const float* groups = codebook.scaled.data() + n.scaledOffset;
   const int groupCount = (n.count + kFilterLanes - 1) / kFilterLanes;
