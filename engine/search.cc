@@ -67,16 +67,22 @@ const float kScaledWeights[kPatchSize] = {
 };
 
 double normUpperBound(const float* v, int n) {
-  double sum = 0.0;
-  for (int e = 0; e < n; ++e) sum += static_cast<double>(v[e]) * v[e];
-  // 26 double roundings and a root: far below 1e-12 relative.
-  return std::sqrt(sum) * (1.0 + 1e-12) + 1e-300;
+  // Five independent sums (any order will do for a bound): a short chain.
+  double sum[5] = {};
+  int e = 0;
+  for (; e + 5 <= n; e += 5) {
+    for (int k = 0; k < 5; ++k) sum[k] += static_cast<double>(v[e + k]) * v[e + k];
+  }
+  for (; e < n; ++e) sum[0] += static_cast<double>(v[e]) * v[e];
+  // n + 2 double roundings and a root: far below 1e-12 relative for n <= 1000.
+  return std::sqrt((sum[0] + sum[1]) + (sum[2] + sum[3]) + sum[4]) * (1.0 + 1e-12) + 1e-300;
 }
 
 double survivorLimit(float smallest, double normSum) {
   const double margin = kFilterNorm * normSum + kFilterAbsolute;
   const double upper = (1.0 + kFilterRelative) * std::sqrt(static_cast<double>(smallest)) + margin;
-  const double root = (upper * (1.0 + kExactRelative) + kExactAbsolute + margin) / (1.0 - kFilterRelative);
+  // 1 + 2 kFilterRelative > 1 / (1 - kFilterRelative).
+  const double root = (upper * (1.0 + kExactRelative) + kExactAbsolute + margin) * (1.0 + 2.0 * kFilterRelative);
   // A handful of double roundings above: 1e-10 relative covers them.
   return root * root * (1.0 + 1e-10);
 }
@@ -177,23 +183,23 @@ void prefetchNode(const Codebook& codebook, const CodebookNode& n) {
   for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b);
 }
 
-// A patch ready for the search: its floats, and prescaled for the filter.
-struct PreparedPatch {
+// A patch as the search sees it: its floats, and prescaled for the filter.
+struct PatchView {
   const float* raw;
-  alignas(32) float scaled[kPatchSize];
-  double norm;      // upper bound of |scaled|
-  bool filterable;  // every prescaled value finite and within kFilterLimit
+  const float* scaled;
+  double norm;  // upper bound of |scaled|; negative when not filterable
 };
 
-void prepare(const float* raw, PreparedPatch* p) {
-  p->raw = raw;
+// Writes raw prescaled into scaled; returns the norm bound, or -1 when a
+// prescaled value is not finite or beyond kFilterLimit (the patch is then
+// searched exactly).
+double prescale(const float* raw, float* scaled) {
   int outside = 0;
   for (int e = 0; e < kPatchSize; ++e) {
-    p->scaled[e] = kScaledWeights[e] * raw[e];
-    outside |= static_cast<int>(!(std::fabs(p->scaled[e]) <= kFilterLimit));  // NaN too
+    scaled[e] = kScaledWeights[e] * raw[e];
+    outside |= static_cast<int>(!(std::fabs(scaled[e]) <= kFilterLimit));  // NaN too
   }
-  p->filterable = outside == 0;
-  p->norm = p->filterable ? normUpperBound(p->scaled, kPatchSize) : 0.0;
+  return outside == 0 ? normUpperBound(scaled, kPatchSize) : -1.0;
 }
 
 // The filter kernel a search uses (resolved once per search or batch).
@@ -213,7 +219,7 @@ Kernel currentKernel() {
 // The nearest codeword of node n to the patch given the filter sums of its
 // codewords (sums[i * stride]): the one of smallest sum when no other can be
 // as near, else the exact rule among those that can.
-int chooseFromSums(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n,
+int chooseFromSums(const PatchView& p, const Codebook& codebook, const CodebookNode& n,
                    const float* sums, int stride) {
   int smallestIndex = 0;
   float smallest = sums[0];
@@ -244,8 +250,8 @@ int chooseFromSums(const PreparedPatch& p, const Codebook& codebook, const Codeb
 
 // The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode
 // gives it: through the filter when the patch and the node allow it.
-int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
-  if (kernel == kKernelPlain || !p.filterable || !n.filterable) return nearestExactly(p.raw, codebook, n);
+int nearest(const PatchView& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
+  if (kernel == kKernelPlain || p.norm < 0.0 || !n.filterable) return nearestExactly(p.raw, codebook, n);
   alignas(32) float sums[kMaxFilterCodewords];
   const float* groups = codebook.scaled.data() + n.scaledOffset;
   const int groupCount = (n.count + kFilterLanes - 1) / kFilterLanes;
@@ -259,7 +265,7 @@ int nearest(const PreparedPatch& p, const Codebook& codebook, const CodebookNode
 
 // One step of a descent at node: the next node (>= 0) or, at the end, -1 with
 // *codewordIndex set to the chosen leaf codeword (-1 when the search fails).
-int step(const PreparedPatch& patch, const Codebook& codebook, int node, Kernel kernel,
+int step(const PatchView& patch, const Codebook& codebook, int node, Kernel kernel,
          int* codewordIndex) {
   const CodebookNode& n = codebook.nodes[node];
   *codewordIndex = -1;
@@ -279,10 +285,10 @@ int step(const PreparedPatch& patch, const Codebook& codebook, int node, Kernel 
 float descend(const float* patch, const Codebook& codebook, int node, int* codewordIndex) {
   *codewordIndex = -1;
   if (node < 0 || node >= static_cast<int>(codebook.nodes.size())) return -1.0f;
-  PreparedPatch prepared;
-  prepare(patch, &prepared);
+  alignas(32) float scaled[kPatchSize];
+  const PatchView view{patch, scaled, prescale(patch, scaled)};
   const Kernel kernel = currentKernel();
-  while (node >= 0) node = step(prepared, codebook, node, kernel, codewordIndex);
+  while (node >= 0) node = step(view, codebook, node, kernel, codewordIndex);
   return *codewordIndex < 0 ? -1.0f : codebook.values[*codewordIndex];
 }
 
@@ -296,13 +302,15 @@ constexpr int kInterleave = 16;
 namespace {
 
 void searchInterleaved(const float* patches, int count, const Codebook& codebook, float* values) {
-  PreparedPatch prepared[kInterleave];
+  alignas(32) float scaled[kInterleave][kPatchSize];
+  PatchView view[kInterleave];
   int node[kInterleave];
   const Kernel kernel = currentKernel();
   for (int first = 0; first < count; first += kInterleave) {
     const int n = count - first < kInterleave ? count - first : kInterleave;
     for (int k = 0; k < n; ++k) {
-      prepare(patches + static_cast<size_t>(first + k) * kPatchSize, &prepared[k]);
+      const float* raw = patches + static_cast<size_t>(first + k) * kPatchSize;
+      view[k] = PatchView{raw, scaled[k], prescale(raw, scaled[k])};
       node[k] = 0;
     }
     for (int active = n; active > 0;) {
@@ -310,7 +318,7 @@ void searchInterleaved(const float* patches, int count, const Codebook& codebook
       for (int k = 0; k < n; ++k) {
         if (node[k] < 0) continue;
         int index;
-        node[k] = step(prepared[k], codebook, node[k], kernel, &index);
+        node[k] = step(view[k], codebook, node[k], kernel, &index);
         if (node[k] >= 0) {
           ++active;
         } else {
@@ -325,21 +333,25 @@ void searchInterleaved(const float* patches, int count, const Codebook& codebook
 // is searched, so that the misses overlap when groups are small.
 constexpr size_t kGroupsAhead = 4;
 
-// best[k] = the nearest codeword of node n to patch k, for k in [begin, end).
-// An internal node's patches are filtered kFilterLanes at a time, one per
-// lane, against its 9 codewords.
-void nearestOfGroup(const float* patches, int begin, int end, const Codebook& codebook,
-                    const CodebookNode& n, Kernel kernel, int* best) {
+// best[k] = the nearest codeword of node n to patch k, for k in [begin, end):
+// scaled patch k at scaled + 25 k with its norm bound norms[k], its floats at
+// raw + 25 origin[k]. An internal node's patches are filtered kFilterLanes at
+// a time, one per lane, against its 9 codewords.
+void nearestOfGroup(const float* raw, const float* scaled, const double* norms, const int* origin, int begin,
+                    int end, const Codebook& codebook, const CodebookNode& n, Kernel kernel, int* best) {
+  auto view = [&](int k) {
+    return PatchView{raw + static_cast<size_t>(origin[k]) * kPatchSize, scaled + static_cast<size_t>(k) * kPatchSize,
+                     norms[k]};
+  };
   int k = begin;
   if (kernel != kKernelPlain && n.filterable && n.type == 0 && n.count == kBranching) {
     const float* groups = codebook.scaled.data() + n.scaledOffset;
     alignas(32) float transposed[kFilterGroupValues];
     alignas(32) float sums[kBranching * kFilterLanes];
-    PreparedPatch prepared[kFilterLanes];
     for (; k + kFilterLanes <= end; k += kFilterLanes) {
       for (int l = 0; l < kFilterLanes; ++l) {
-        prepare(patches + static_cast<size_t>(k + l) * kPatchSize, &prepared[l]);
-        for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = prepared[l].scaled[e];
+        const float* from = scaled + static_cast<size_t>(k + l) * kPatchSize;
+        for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = from[e];
       }
       if (kernel == kKernelAvx2) {
         filterSums8Avx2(transposed, groups, sums);
@@ -347,16 +359,13 @@ void nearestOfGroup(const float* patches, int begin, int end, const Codebook& co
         filterSums8Portable(transposed, groups, sums);
       }
       for (int l = 0; l < kFilterLanes; ++l) {
-        best[k + l] = prepared[l].filterable ? chooseFromSums(prepared[l], codebook, n, sums + l, kFilterLanes)
-                                             : nearest(prepared[l], codebook, n, kernel);
+        const PatchView p = view(k + l);
+        best[k + l] = p.norm >= 0.0 ? chooseFromSums(p, codebook, n, sums + l, kFilterLanes)
+                                    : nearest(p, codebook, n, kernel);
       }
     }
   }
-  for (; k < end; ++k) {
-    PreparedPatch prepared;
-    prepare(patches + static_cast<size_t>(k) * kPatchSize, &prepared);
-    best[k] = nearest(prepared, codebook, n, kernel);
-  }
+  for (; k < end; ++k) best[k] = nearest(view(k), codebook, n, kernel);
 }
 
 // Level by level: the patches are kept sorted by the node they have reached,
@@ -367,19 +376,25 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
                    SearchBuffers* b) {
   for (int k = 0; k < 2; ++k) {
     b->patches[k].resize(static_cast<size_t>(count) * kPatchSize);
+    b->norms[k].resize(count);
     b->origin[k].resize(count);
     b->groups[k].clear();
   }
   b->child.resize(count);
-  std::memcpy(b->patches[0].data(), patches, static_cast<size_t>(count) * kPatchSize * sizeof(float));
-  for (int k = 0; k < count; ++k) b->origin[0][k] = k;
+  for (int k = 0; k < count; ++k) {
+    const size_t at = static_cast<size_t>(k) * kPatchSize;
+    b->norms[0][k] = prescale(patches + at, b->patches[0].data() + at);
+    b->origin[0][k] = k;
+  }
   b->groups[0].push_back({0, 0, count});
   const Kernel kernel = currentKernel();
   for (int cur = 0; !b->groups[cur].empty(); cur = 1 - cur) {
     const int nxt = 1 - cur;
     const float* from = b->patches[cur].data();
+    const double* norms = b->norms[cur].data();
     const int* origin = b->origin[cur].data();
     float* to = b->patches[nxt].data();
+    double* toNorms = b->norms[nxt].data();
     int* toOrigin = b->origin[nxt].data();
     int* child = b->child.data();
     const std::vector<SearchBuffers::Group>& groups = b->groups[cur];
@@ -397,7 +412,7 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
         continue;
       }
       int counts[kBranching] = {};
-      nearestOfGroup(from, group.begin, group.end, codebook, n, kernel, child);
+      nearestOfGroup(patches, from, norms, origin, group.begin, group.end, codebook, n, kernel, child);
       for (int k = group.begin; k < group.end; ++k) {
         const int best = child[k];
         child[k] = -1;
@@ -422,6 +437,7 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
         const int at = start[child[k]]++;
         std::memcpy(to + static_cast<size_t>(at) * kPatchSize, from + static_cast<size_t>(k) * kPatchSize,
                     kPatchSize * sizeof(float));
+        toNorms[at] = norms[k];
         toOrigin[at] = origin[k];
       }
     }

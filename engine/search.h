@@ -49,7 +49,8 @@ struct SearchBuffers {
   struct Group {
     int node, begin, end;  // patches [begin, end) of a level have reached node
   };
-  std::vector<float> patches[2];
+  std::vector<float> patches[2];  // prescaled for the search's filter
+  std::vector<double> norms[2];   // their norm bounds (-1: not filterable)
   std::vector<int> origin[2];
   std::vector<int> child;
   std::vector<Group> groups[2];
