@@ -115,6 +115,32 @@ void filterSums8Portable(const float* transposed, const float* groups, float* ou
   }
 }
 
+void filterBlockPortable(const float* transposed, const float* groups, int count, const double* normSums,
+                         float* sums, int* smallest, int* survivors) {
+  for (int c = 0; c < count; ++c) {
+    float sum[kFilterLanes] = {};
+    for (int e = 0; e < kPatchSize; ++e) {
+      const float b = groups[(c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes];
+      for (int l = 0; l < kFilterLanes; ++l) {
+        const float d = transposed[e * kFilterLanes + l] - b;
+        sum[l] += d * d;
+      }
+    }
+    for (int l = 0; l < kFilterLanes; ++l) sums[c * kFilterLanes + l] = sum[l];
+  }
+  for (int l = 0; l < kFilterLanes; ++l) {
+    int least = 0;
+    for (int c = 1; c < count; ++c) {
+      if (sums[c * kFilterLanes + l] < sums[least * kFilterLanes + l]) least = c;
+    }
+    const double limit = survivorLimit(sums[least * kFilterLanes + l], normSums[l]);
+    int n = 0;
+    for (int c = 0; c < count; ++c) n += static_cast<int>(sums[c * kFilterLanes + l] <= limit);
+    smallest[l] = least;
+    survivors[l] = n;
+  }
+}
+
 namespace {
 
 std::atomic<int> chosenPath{static_cast<int>(SearchPath::kFastest)};
@@ -256,7 +282,9 @@ int nearest(const PatchView& p, const Codebook& codebook, const CodebookNode& n,
   const float* groups = codebook.scaled.data() + n.scaledOffset;
   const int groupCount = (n.count + kFilterLanes - 1) / kFilterLanes;
   if (kernel == kKernelAvx2) {
-    filterSumsAvx2(p.scaled, groups, groupCount, sums);
+    int survivors;
+    const int smallest = filterNearestAvx2(p.scaled, groups, n.count, p.norm + n.maxScaledNorm, sums, &survivors);
+    if (survivors == 1) return smallest;
   } else {
     filterSumsPortable(p.scaled, groups, groupCount, sums);
   }
@@ -344,24 +372,31 @@ void nearestOfGroup(const float* raw, const float* scaled, const double* norms, 
                      norms[k]};
   };
   int k = begin;
-  if (kernel != kKernelPlain && n.filterable && n.type == 0 && n.count == kBranching) {
+  if (kernel != kKernelPlain && n.filterable) {
     const float* groups = codebook.scaled.data() + n.scaledOffset;
     alignas(32) float transposed[kFilterGroupValues];
-    alignas(32) float sums[kBranching * kFilterLanes];
+    alignas(32) float sums[kMaxFilterCodewords * kFilterLanes];
+    double normSums[kFilterLanes];
+    int smallest[kFilterLanes], survivors[kFilterLanes];
     for (; k + kFilterLanes <= end; k += kFilterLanes) {
       for (int l = 0; l < kFilterLanes; ++l) {
         const float* from = scaled + static_cast<size_t>(k + l) * kPatchSize;
         for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = from[e];
+        normSums[l] = norms[k + l] + n.maxScaledNorm;
       }
       if (kernel == kKernelAvx2) {
-        filterSums8Avx2(transposed, groups, sums);
+        filterBlockAvx2(transposed, groups, n.count, normSums, sums, smallest, survivors);
       } else {
-        filterSums8Portable(transposed, groups, sums);
+        filterBlockPortable(transposed, groups, n.count, normSums, sums, smallest, survivors);
       }
       for (int l = 0; l < kFilterLanes; ++l) {
-        const PatchView p = view(k + l);
-        best[k + l] = p.norm >= 0.0 ? chooseFromSums(p, codebook, n, sums + l, kFilterLanes)
-                                    : nearest(p, codebook, n, kernel);
+        if (norms[k + l] < 0.0) {
+          best[k + l] = nearest(view(k + l), codebook, n, kernel);
+        } else if (survivors[l] == 1) {
+          best[k + l] = smallest[l];
+        } else {
+          best[k + l] = chooseFromSums(view(k + l), codebook, n, sums + l, kFilterLanes);
+        }
       }
     }
   }

@@ -3,6 +3,8 @@
 // bound in search.cc covers any order of the float sum and fused operations.
 #include <immintrin.h>
 
+#include <limits>
+
 #include "engine/search_filter.h"
 
 namespace nubo {
@@ -72,6 +74,146 @@ void filterSums8Avx2(const float* transposed, const float* groups, float* out) {
     }
   }
   for (int c = 0; c < kBranching; ++c) _mm256_storeu_ps(out + c * kFilterLanes, acc[c]);
+}
+
+int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum, float* sums,
+                      int* survivors) {
+  const int groupCount = (count + kFilterLanes - 1) / kFilterLanes;
+  filterSumsAvx2(scaledPatch, groups, groupCount, sums);
+  for (int i = count; i < groupCount * kFilterLanes; ++i) sums[i] = std::numeric_limits<float>::infinity();
+  __m256 m = _mm256_loadu_ps(sums);
+  for (int g = 1; g < groupCount; ++g) m = _mm256_min_ps(m, _mm256_loadu_ps(sums + g * kFilterLanes));
+  __m128 h = _mm_min_ps(_mm256_castps256_ps128(m), _mm256_extractf128_ps(m, 1));
+  h = _mm_min_ps(h, _mm_movehl_ps(h, h));
+  h = _mm_min_ss(h, _mm_shuffle_ps(h, h, 1));
+  const float least = _mm_cvtss_f32(h);
+  int index = 0;
+  for (int g = 0; g < groupCount; ++g) {
+    const int mask =
+        _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), _mm256_set1_ps(least), _CMP_EQ_OQ));
+    if (mask != 0) {
+      index = g * kFilterLanes + __builtin_ctz(static_cast<unsigned>(mask));
+      break;
+    }
+  }
+  // The limit as a float no smaller than it: inflated past the conversion's
+  // rounding (relative 2^-24, or 2^-150 among subnormals).
+  const double limit = survivorLimit(least, normSum);
+  const __m256 bound = _mm256_set1_ps(static_cast<float>(limit * (1.0 + 0x1p-22) + 0x1p-148));
+  int n = 0;
+  for (int g = 0; g < groupCount; ++g) {
+    n += __builtin_popcount(static_cast<unsigned>(
+        _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), bound, _CMP_LE_OQ))));
+  }
+  *survivors = n;
+  return index;
+}
+
+namespace {
+
+// survivorLimit of search.cc on four lanes, operation for operation.
+inline __m256d limits4(__m128 smallest, __m256d normSum) {
+  const __m256d margin =
+      _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(kFilterNorm), normSum), _mm256_set1_pd(kFilterAbsolute));
+  const __m256d upper = _mm256_add_pd(
+      _mm256_mul_pd(_mm256_set1_pd(1.0 + kFilterRelative), _mm256_sqrt_pd(_mm256_cvtps_pd(smallest))), margin);
+  const __m256d sum = _mm256_add_pd(
+      _mm256_add_pd(_mm256_mul_pd(upper, _mm256_set1_pd(1.0 + kExactRelative)), _mm256_set1_pd(kExactAbsolute)),
+      margin);
+  const __m256d root = _mm256_mul_pd(sum, _mm256_set1_pd(1.0 + 2.0 * kFilterRelative));
+  return _mm256_mul_pd(_mm256_mul_pd(root, root), _mm256_set1_pd(1.0 + 1e-10));
+}
+
+// Sums of codewords c0 .. c0 + K - 1 for the eight lanes, stored, and the
+// running smallest sum and its first index updated.
+template <int K>
+inline void chunk(const float* transposed, const float* groups, int c0, float* sums, __m256* least,
+                  __m256i* leastIndex) {
+  __m256 acc[K];
+  const float* b[K];
+  for (int j = 0; j < K; ++j) {
+    acc[j] = _mm256_setzero_ps();
+    const int c = c0 + j;
+    b[j] = groups + (c / kFilterLanes) * kFilterGroupValues + c % kFilterLanes;
+  }
+  for (int e = 0; e < kPatchSize; ++e) {
+    const __m256 p = _mm256_loadu_ps(transposed + e * kFilterLanes);
+    for (int j = 0; j < K; ++j) {
+      const __m256 d = _mm256_sub_ps(p, _mm256_broadcast_ss(b[j] + e * kFilterLanes));
+      acc[j] = _mm256_fmadd_ps(d, d, acc[j]);
+    }
+  }
+  for (int j = 0; j < K; ++j) {
+    const int c = c0 + j;
+    _mm256_storeu_ps(sums + c * kFilterLanes, acc[j]);
+    if (c == 0) {
+      *least = acc[0];
+      continue;
+    }
+    // Strictly smaller: the first index of the smallest sum is kept.
+    const __m256 lt = _mm256_cmp_ps(acc[j], *least, _CMP_LT_OQ);
+    *least = _mm256_blendv_ps(*least, acc[j], lt);
+    *leastIndex = _mm256_blendv_epi8(*leastIndex, _mm256_set1_epi32(c), _mm256_castps_si256(lt));
+  }
+}
+
+}  // namespace
+
+void filterBlockAvx2(const float* transposed, const float* groups, int count, const double* normSums,
+                     float* sums, int* smallest, int* survivors) {
+  __m256 least = _mm256_set1_ps(0.0f);
+  __m256i leastIndex = _mm256_setzero_si256();
+  // Up to nine codewords at a time: independent chains, all in registers.
+  for (int c0 = 0; c0 < count;) {
+    const int left = count - c0;
+    const int k = left == 9 ? 9 : left > 8 ? 8 : left;
+    switch (k) {
+      case 9:
+        chunk<9>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 8:
+        chunk<8>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 7:
+        chunk<7>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 6:
+        chunk<6>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 5:
+        chunk<5>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 4:
+        chunk<4>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 3:
+        chunk<3>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      case 2:
+        chunk<2>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+      default:
+        chunk<1>(transposed, groups, c0, sums, &least, &leastIndex);
+        break;
+    }
+    c0 += k;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(smallest), leastIndex);
+  const __m256d limitLow = limits4(_mm256_castps256_ps128(least), _mm256_loadu_pd(normSums));
+  const __m256d limitHigh = limits4(_mm256_extractf128_ps(least, 1), _mm256_loadu_pd(normSums + 4));
+  __m256i counts = _mm256_setzero_si256();
+  for (int c = 0; c < count; ++c) {
+    const __m256 s = _mm256_loadu_ps(sums + c * kFilterLanes);
+    const __m256d low = _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(s)), limitLow, _CMP_LE_OQ);
+    const __m256d high = _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)), limitHigh, _CMP_LE_OQ);
+    // Each lane's 64-bit mask narrowed to 32 bits: all ones (-1) or zero.
+    const __m128 lowMask = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(
+        _mm256_castpd_ps(low), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    const __m128 highMask = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(
+        _mm256_castpd_ps(high), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    counts = _mm256_sub_epi32(counts, _mm256_castps_si256(_mm256_set_m128(highMask, lowMask)));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(survivors), counts);
 }
 
 }  // namespace nubo
