@@ -378,18 +378,25 @@ void nearestOfGroup(const float* raw, const float* scaled, const double* norms, 
     alignas(32) float sums[kMaxFilterCodewords * kFilterLanes];
     double normSums[kFilterLanes];
     int smallest[kFilterLanes], survivors[kFilterLanes];
-    for (; k + kFilterLanes <= end; k += kFilterLanes) {
+    // A last block of fewer patches fills its spare lanes with copies of its
+    // first patch (their results are not used) when that takes no more vector
+    // operations than searching them one by one (each patch a group of lanes
+    // per kFilterLanes codewords).
+    const int groupsPerPatch = (n.count + kFilterLanes - 1) / kFilterLanes;
+    while (end - k >= kFilterLanes || (end > k && (end - k) * groupsPerPatch >= n.count)) {
+      const int lanes = end - k < kFilterLanes ? end - k : kFilterLanes;
       for (int l = 0; l < kFilterLanes; ++l) {
-        const float* from = scaled + static_cast<size_t>(k + l) * kPatchSize;
+        const int at = l < lanes ? k + l : k;
+        const float* from = scaled + static_cast<size_t>(at) * kPatchSize;
         for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = from[e];
-        normSums[l] = norms[k + l] + n.maxScaledNorm;
+        normSums[l] = norms[at] + n.maxScaledNorm;
       }
       if (kernel == kKernelAvx2) {
         filterBlockAvx2(transposed, groups, n.count, normSums, sums, smallest, survivors);
       } else {
         filterBlockPortable(transposed, groups, n.count, normSums, sums, smallest, survivors);
       }
-      for (int l = 0; l < kFilterLanes; ++l) {
+      for (int l = 0; l < lanes; ++l) {
         if (norms[k + l] < 0.0) {
           best[k + l] = nearest(view(k + l), codebook, n, kernel);
         } else if (survivors[l] == 1) {
@@ -398,6 +405,7 @@ void nearestOfGroup(const float* raw, const float* scaled, const double* norms, 
           best[k + l] = chooseFromSums(view(k + l), codebook, n, sums + l, kFilterLanes);
         }
       }
+      k += lanes;
     }
   }
   for (; k < end; ++k) best[k] = nearest(view(k), codebook, n, kernel);
