@@ -385,11 +385,18 @@ void nearestOfGroup(const float* raw, const float* scaled, const double* norms, 
     const int groupsPerPatch = (n.count + kFilterLanes - 1) / kFilterLanes;
     while (end - k >= kFilterLanes || (end > k && (end - k) * groupsPerPatch >= n.count)) {
       const int lanes = end - k < kFilterLanes ? end - k : kFilterLanes;
+      const float* rows[kFilterLanes];
       for (int l = 0; l < kFilterLanes; ++l) {
         const int at = l < lanes ? k + l : k;
-        const float* from = scaled + static_cast<size_t>(at) * kPatchSize;
-        for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = from[e];
+        rows[l] = scaled + static_cast<size_t>(at) * kPatchSize;
         normSums[l] = norms[at] + n.maxScaledNorm;
+      }
+      if (kernel == kKernelAvx2) {
+        transposeBlockAvx2(rows, transposed);
+      } else {
+        for (int l = 0; l < kFilterLanes; ++l) {
+          for (int e = 0; e < kPatchSize; ++e) transposed[e * kFilterLanes + l] = rows[l][e];
+        }
       }
       if (kernel == kKernelAvx2) {
         filterBlockAvx2(transposed, groups, n.count, normSums, sums, smallest, survivors);

@@ -109,6 +109,34 @@ int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, 
   return index;
 }
 
+void transposeBlockAvx2(const float* const* rows, float* transposed) {
+  for (int e0 = 0; e0 + 8 <= kPatchSize; e0 += 8) {
+    __m256 r[8];
+    for (int l = 0; l < 8; ++l) r[l] = _mm256_loadu_ps(rows[l] + e0);
+    // The usual 8 x 8 transpose: pairs, then quads, then halves.
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xee);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xee);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xee);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xee);
+    float* out = transposed + e0 * kFilterLanes;
+    _mm256_storeu_ps(out + 0 * kFilterLanes, _mm256_permute2f128_ps(u0, u4, 0x20));
+    _mm256_storeu_ps(out + 1 * kFilterLanes, _mm256_permute2f128_ps(u1, u5, 0x20));
+    _mm256_storeu_ps(out + 2 * kFilterLanes, _mm256_permute2f128_ps(u2, u6, 0x20));
+    _mm256_storeu_ps(out + 3 * kFilterLanes, _mm256_permute2f128_ps(u3, u7, 0x20));
+    _mm256_storeu_ps(out + 4 * kFilterLanes, _mm256_permute2f128_ps(u0, u4, 0x31));
+    _mm256_storeu_ps(out + 5 * kFilterLanes, _mm256_permute2f128_ps(u1, u5, 0x31));
+    _mm256_storeu_ps(out + 6 * kFilterLanes, _mm256_permute2f128_ps(u2, u6, 0x31));
+    _mm256_storeu_ps(out + 7 * kFilterLanes, _mm256_permute2f128_ps(u3, u7, 0x31));
+  }
+  for (int e = kPatchSize / 8 * 8; e < kPatchSize; ++e) {
+    for (int l = 0; l < 8; ++l) transposed[e * kFilterLanes + l] = rows[l][e];
+  }
+}
+
 namespace {
 
 // survivorLimit of search.cc on four lanes, operation for operation.

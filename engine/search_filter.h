@@ -57,6 +57,10 @@ void filterBlockAvx2(const float* transposed, const float* groups, int count, co
 int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum, float* sums,
                       int* survivors);
 
+// transposed[e * kFilterLanes + l] = rows[l][e] for the kPatchSize elements
+// of eight rows, with AVX2.
+void transposeBlockAvx2(const float* const* rows, float* transposed);
+
 // The bound of search.cc: |sqrt(T) - sqrt(S^)| <= kFilterRelative * sqrt(S^)
 // + kFilterNorm * (|a~| + |b~|) + kFilterAbsolute, where T is the exact real
 // weighted sum sum_e w_e (a_e - b_e)^2 and |.| the Euclidean norms.
