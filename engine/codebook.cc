@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "engine/file_util.h"
 #include "engine/search_filter.h"
@@ -134,10 +135,16 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
   if (!in.has(kRootRecordBytes)) return truncated(size);
   // Room for everything the bytes can hold, so the arrays never move while
   // they are filled: every codeword takes at least 104 bytes and every
-  // internal node (opening 9 slots) at least 948.
-  cb.codewords.reserve(size / kCodewordRecordBytes);
-  cb.values.reserve(size / kCodewordRecordBytes);
-  cb.nodes.reserve(1 + kBranching * (size / kRootRecordBytes));
+  // internal node (opening 9 slots) at least 948. Should a hostile file's
+  // length ask for more memory than there is, the arrays grow as records are
+  // read instead.
+  try {
+    cb.codewords.reserve(size / kCodewordRecordBytes);
+    cb.values.reserve(size / kCodewordRecordBytes);
+    cb.nodes.reserve(1 + kBranching * (size / kRootRecordBytes));
+  } catch (const std::bad_alloc&) {
+    cb = Codebook();
+  }
   cb.nodes.emplace_back();
   in.bytes(cb.nodes[0].header.data(), 8);
   cb.nodes[0].type = in.u32();
