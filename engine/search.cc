@@ -101,20 +101,6 @@ void filterSumsPortable(const float* scaledPatch, const float* groups, int group
   }
 }
 
-void filterSums8Portable(const float* transposed, const float* groups, float* out) {
-  for (int c = 0; c < kBranching; ++c) {
-    float sum[kFilterLanes] = {};
-    for (int e = 0; e < kPatchSize; ++e) {
-      const float b = groups[(c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes];
-      for (int l = 0; l < kFilterLanes; ++l) {
-        const float d = transposed[e * kFilterLanes + l] - b;
-        sum[l] += d * d;
-      }
-    }
-    for (int l = 0; l < kFilterLanes; ++l) out[c * kFilterLanes + l] = sum[l];
-  }
-}
-
 void filterBlockPortable(const float* transposed, const float* groups, int count, const double* normSums,
                          float* sums, int* smallest, int* survivors) {
   for (int c = 0; c < count; ++c) {

@@ -62,20 +62,6 @@ void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCoun
   }
 }
 
-void filterSums8Avx2(const float* transposed, const float* groups, float* out) {
-  __m256 acc[kBranching];
-  for (int c = 0; c < kBranching; ++c) acc[c] = _mm256_setzero_ps();
-  for (int e = 0; e < kPatchSize; ++e) {
-    const __m256 p = _mm256_loadu_ps(transposed + e * kFilterLanes);
-    for (int c = 0; c < kBranching; ++c) {
-      const float* b = groups + (c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes;
-      const __m256 d = _mm256_sub_ps(p, _mm256_broadcast_ss(b));
-      acc[c] = _mm256_fmadd_ps(d, d, acc[c]);
-    }
-  }
-  for (int c = 0; c < kBranching; ++c) _mm256_storeu_ps(out + c * kFilterLanes, acc[c]);
-}
-
 int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum, float* sums,
                       int* survivors) {
   const int groupCount = (count + kFilterLanes - 1) / kFilterLanes;

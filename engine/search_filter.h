@@ -32,14 +32,8 @@ void filterSumsPortable(const float* scaledPatch, const float* groups, int group
 // The same with AVX2 and FMA; only called where the processor has both.
 void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCount, float* out);
 
-// Filter sums of kFilterLanes patches at once against the kBranching codewords
-// of an internal node: `transposed` holds the prescaled patches element by
-// element (transposed[e * kFilterLanes + lane]), `groups` the node's filter
-// layout; out[c * kFilterLanes + lane] is codeword c's sum for patch lane.
-void filterSums8Portable(const float* transposed, const float* groups, float* out);
-void filterSums8Avx2(const float* transposed, const float* groups, float* out);
-
-// The filter for kFilterLanes patches at once (transposed as above) against
+// The filter for kFilterLanes patches at once (transposed[e * kFilterLanes + l]
+// is element e of patch l, prescaled) against
 // all `count` codewords of a node (1..kMaxFilterCodewords): per lane l,
 // smallest[l] = the first index of the smallest sum, survivors[l] = how many
 // codewords are at or below survivorLimit(smallest sum, normSums[l]);
