@@ -1,9 +1,9 @@
 // The search filter's sums with AVX2 and fused multiply-adds (this file alone
 // is compiled for those instructions; the caller checks the processor). The
 // bound in search.cc covers any order of the float sum and fused operations.
+// Nothing here may instantiate a shared inline function (a library template,
+// say): the linker could keep this file's AVX2 copy for the whole program.
 #include <immintrin.h>
-
-#include <limits>
 
 #include "engine/search_filter.h"
 
@@ -66,7 +66,7 @@ int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, 
                       int* survivors) {
   const int groupCount = (count + kFilterLanes - 1) / kFilterLanes;
   filterSumsAvx2(scaledPatch, groups, groupCount, sums);
-  for (int i = count; i < groupCount * kFilterLanes; ++i) sums[i] = std::numeric_limits<float>::infinity();
+  for (int i = count; i < groupCount * kFilterLanes; ++i) sums[i] = __builtin_inff();
   __m256 m = _mm256_loadu_ps(sums);
   for (int g = 1; g < groupCount; ++g) m = _mm256_min_ps(m, _mm256_loadu_ps(sums + g * kFilterLanes));
   __m128 h = _mm_min_ps(_mm256_castps256_ps128(m), _mm256_extractf128_ps(m, 1));
