@@ -230,7 +230,7 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
   // subnormals and zeros, in patches and in codewords; a leaf larger than
   // the filter takes.
   const float inf = std::numeric_limits<float>::infinity();
-  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 3e38f, -1e20f, 4000.0f,
+  const float oddValues[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 3e38f, -1e20f, 4000.0f,
                             3600.0f, -3500.0f, 1e-45f, -1e-40f, 0.0f, -0.0f, 1e-30f};
   for (int leafSize : {3, 16, kMaxFilterCodewords + 3}) {
     CodebookTree tree = testing::randomTree(leafSize > 100 ? 2 : 3, leafSize, 40 + leafSize);
@@ -241,7 +241,7 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
     }
     for (CodebookTree* node : nodes) {
       if (rng() % 3 != 0) continue;  // most nodes stay filterable
-      node->patches[rng() % node->patches.size()][rng() % kPatchSize] = specials[rng() % std::size(specials)];
+      node->patches[rng() % node->patches.size()][rng() % kPatchSize] = oddValues[rng() % std::size(oddValues)];
     }
     const Codebook cb = testing::codebookOf(tree);
     std::vector<float> patches;
@@ -249,7 +249,7 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
     for (int n = 0; n < 2000; ++n) {
       Patch p;
       for (float& v : p) v = u(rng);
-      if (n % 2 == 0) p[rng() % kPatchSize] = specials[rng() % std::size(specials)];
+      if (n % 2 == 0) p[rng() % kPatchSize] = oddValues[rng() % std::size(oddValues)];
       if (n % 5 == 0) for (float& v : p) v *= 1e-38f;  // subnormal after scaling
       patches.insert(patches.end(), p.begin(), p.end());
     }
