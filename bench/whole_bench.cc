@@ -7,18 +7,26 @@
 #include <thread>
 
 #include "engine/codebook.h"
+#include "engine/search.h"
 #include "imageio/clean_run.h"
 #include "imageio/image_io.h"
 
 int main(int argc, char** argv) {
   std::string input, codebookPath = "data/data", output = "/tmp/whole-bench-out.bmp";
   int repeats = 3;
+  std::string path = "fastest";
   CLI::App app{"Times the stages of a whole cleaning run.", "whole-bench"};
   app.add_option("input", input, "picture to clean")->required();
   app.add_option("--codebook", codebookPath, "codebook file")->capture_default_str();
   app.add_option("--out", output, "output file (.bmp or .png)")->capture_default_str();
   app.add_option("--repeats", repeats, "runs per setting (best is kept)")->capture_default_str();
+  app.add_option("--search", path, "how the search finds the nearest codeword (same results)")
+      ->check(CLI::IsMember({"fastest", "portable", "plain"}))
+      ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
+  nubo::setSearchPath(path == "plain"      ? nubo::SearchPath::kPlain
+                      : path == "portable" ? nubo::SearchPath::kPortable
+                                           : nubo::SearchPath::kFastest);
   nubo::Codebook codebook;
   nubo::Status s = nubo::loadCodebook(&codebook, codebookPath);
   if (!s.ok()) {

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "engine/file_util.h"
+#include "engine/search_filter.h"
 
 namespace nubo {
 
@@ -37,6 +39,15 @@ class Reader {
     std::memcpy(&f, &bits, 4);
     return f;
   }
+  // n little-endian floats at once (a plain copy on little-endian machines).
+  void floats(float* out, size_t n) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, data_ + pos_, n * 4);
+    pos_ += n * 4;
+#else
+    for (size_t k = 0; k < n; ++k) out[k] = f32();
+#endif
+  }
   size_t pos() const { return pos_; }
 
  private:
@@ -56,10 +67,9 @@ void readInternal(Reader* in, int node, Codebook* cb) {
   n.count = 0;
   n.firstCodeword = static_cast<int32_t>(cb->codewords.size());
   for (int k = 0; k < kBranching; ++k) {
-    Codeword cw;
-    for (float& v : cw.patch) v = in->f32();
+    Codeword& cw = cb->codewords.emplace_back();
+    in->floats(cw.patch.data(), kPatchSize);
     cw.value = in->f32();
-    cb->codewords.push_back(cw);
     cb->values.push_back(cw.value);
   }
   const int first = static_cast<int>(cb->nodes.size());
@@ -68,25 +78,35 @@ void readInternal(Reader* in, int node, Codebook* cb) {
   for (int k = 0; k < kBranching; ++k) cb->nodes[first + k].parent = node;
 }
 
-void packForSearch(Codebook* cb) {
+// The filter's layout: every node's codewords prescaled, kFilterLanes side by
+// side (lanes beyond the count hold 0 and are never read as results).
+void packForFilter(Codebook* cb) {
   size_t total = 0;
   for (const CodebookNode& n : cb->nodes) {
-    total += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
+    if (n.type <= 1) total += static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
   }
-  cb->packed.assign(total, kPackedPadding);
-  cb->finiteGroups.assign(total / (kLanes * kPatchSize), 1);
+  cb->scaled.assign(total, 0.0f);
   size_t offset = 0;
+  float scaledPatch[kPatchSize];
   for (CodebookNode& n : cb->nodes) {
-    n.packedOffset = static_cast<int64_t>(offset);
+    if (n.type > 1) continue;
+    n.scaledOffset = static_cast<int64_t>(offset);
+    bool within = n.count >= 1 && n.count <= kMaxFilterCodewords;
+    double maxNorm = 0.0;
     for (int k = 0; k < n.count; ++k) {
       const Codeword& cw = cb->codewords[n.firstCodeword + k];
-      float* group = cb->packed.data() + offset + static_cast<size_t>(k / kLanes) * kLanes * kPatchSize;
-      for (int e = 0; e < kPatchSize; ++e) group[e * kLanes + k % kLanes] = cw.patch[e];
-      for (float v : cw.patch) {
-        if (!std::isfinite(v)) cb->finiteGroups[(offset / kPatchSize + k) / kLanes] = 0;
+      float* group = cb->scaled.data() + offset + static_cast<size_t>(k / kFilterLanes) * kFilterGroupValues;
+      for (int e = 0; e < kPatchSize; ++e) {
+        scaledPatch[e] = kScaledWeights[e] * cw.patch[e];
+        group[e * kFilterLanes + k % kFilterLanes] = scaledPatch[e];
+        // Written so that NaN fails it too.
+        if (!(std::fabs(scaledPatch[e]) <= kFilterLimit)) within = false;
       }
+      if (within) maxNorm = std::max(maxNorm, normUpperBound(scaledPatch, kPatchSize));
     }
-    offset += static_cast<size_t>((n.count + kLanes - 1) / kLanes) * kLanes * kPatchSize;
+    n.filterable = within;
+    n.maxScaledNorm = maxNorm;
+    offset += static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
   }
 }
 
@@ -113,6 +133,18 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
   Codebook cb;
   Reader in(data, size);
   if (!in.has(kRootRecordBytes)) return truncated(size);
+  // Room for everything the bytes can hold, so the arrays never move while
+  // they are filled: every codeword takes at least 104 bytes and every
+  // internal node (opening 9 slots) at least 948. Should a hostile file's
+  // length ask for more memory than there is, the arrays grow as records are
+  // read instead.
+  try {
+    cb.codewords.reserve(size / kCodewordRecordBytes);
+    cb.values.reserve(size / kCodewordRecordBytes);
+    cb.nodes.reserve(1 + kBranching * (size / kRootRecordBytes));
+  } catch (const std::bad_alloc&) {
+    cb = Codebook();
+  }
   cb.nodes.emplace_back();
   in.bytes(cb.nodes[0].header.data(), 8);
   cb.nodes[0].type = in.u32();
@@ -126,7 +158,7 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
     while (cb.nodes[cursor].count >= kBranching) {
       cursor = cb.nodes[cursor].parent;
       if (cursor < 0) {
-        packForSearch(&cb);
+        packForFilter(&cb);
         *codebook = std::move(cb);
         return Status::Ok();
       }
@@ -158,12 +190,10 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
       leaf.count = count;
       leaf.firstCodeword = static_cast<int32_t>(cb.codewords.size());
       for (int32_t k = 0; k < count; ++k) {
-        Codeword cw;
-        for (float& v : cw.patch) v = in.f32();
-        const float value = in.f32();
-        cw.value = value;
-        cb.codewords.push_back(cw);
-        cb.values.push_back(value);
+        Codeword& cw = cb.codewords.emplace_back();
+        in.floats(cw.patch.data(), kPatchSize);
+        cw.value = in.f32();
+        cb.values.push_back(cw.value);
       }
     }
     // Any other type: a 12-byte record that fills no slot; the next record

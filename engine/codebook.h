@@ -40,30 +40,22 @@ struct CodebookNode {
   int32_t parent = -1;
   int32_t firstChild = -1;
   int32_t firstCodeword = -1;
-  int64_t packedOffset = -1;  // start of this node's search layout in Codebook::packed
+  int64_t scaledOffset = -1;  // start of this node's filter layout in Codebook::scaled
+  // Upper bound of the Euclidean norm of the node's prescaled codewords.
+  double maxScaledNorm = 0.0;
+  // Whether the search may filter this node: type 0 or 1, 1..kMaxFilterCodewords
+  // codewords, all prescaled values finite and within kFilterLimit.
+  bool filterable = false;
 };
-
-// Codewords are packed for the search in groups of kLanes: group g holds, for
-// each patch element e, the kLanes codewords' element e side by side, so that
-// several distances are summed at once (each still in element order). The
-// elements stay floats (half the bytes to bring in from memory) and are widened
-// to double as they are loaded, which is exact: four of them fill one AVX2
-// register of doubles.
-constexpr int kLanes = 4;
-// Lanes of a node's last group beyond its count hold this value: their
-// distances are huge, so they never make a group look near (they are never
-// chosen either: the search skips lanes beyond count).
-constexpr float kPackedPadding = 1e30f;
 
 struct Codebook {
   std::vector<CodebookNode> nodes;  // nodes[0] is the root; empty when nothing is loaded
   std::vector<Codeword> codewords;
   std::vector<float> values;  // companion value of every codeword, same index
-  std::vector<float> packed;  // search layout, see kLanes
-  // One flag per packed group (packed offset / (kLanes * kPatchSize)): 1 when
-  // every value of the group is finite, so partial distance sums may be used
-  // to skip the group exactly.
-  std::vector<uint8_t> finiteGroups;
+  // The codewords multiplied element by element by the square roots of the
+  // distance weights, as floats, in groups of 8 for the search's float filter
+  // (see engine/search_filter.h).
+  std::vector<float> scaled;
 
   bool empty() const { return nodes.empty(); }
   int depth() const;  // levels from the root to the deepest leaf (a root over leaves: 2)

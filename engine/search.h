@@ -35,12 +35,22 @@ float searchCodebook(const float* patch, const Codebook& codebook, int node = 0)
 // exactly as the search does.
 float searchCodebookIndex(const float* patch, const Codebook& codebook, int* codewordIndex);
 
+// How the search finds a node's nearest codeword; every way gives the same
+// result bit for bit. kFastest: a float filter that drops the codewords that
+// certainly lose, then exact double distances of the rest, with AVX2 and FMA
+// where the processor has them; kPortable: the same without them; kPlain:
+// every distance exact. For tests and measurements: a process-wide setting.
+enum class SearchPath { kFastest, kPortable, kPlain };
+void setSearchPath(SearchPath path);
+SearchPath searchPath();
+
 // Buffers that searchCodebookBatch reuses from call to call (one per thread).
 struct SearchBuffers {
   struct Group {
     int node, begin, end;  // patches [begin, end) of a level have reached node
   };
-  std::vector<float> patches[2];
+  std::vector<float> patches[2];  // prescaled for the search's filter
+  std::vector<double> norms[2];   // their norm bounds (-1: not filterable)
   std::vector<int> origin[2];
   std::vector<int> child;
   std::vector<Group> groups[2];

@@ -8,6 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
+# ffmpeg: bench/bench.sh times its spp filter beside nubo-clean.
 # zenity (else kdialog) shows the desktop program's file dialogs and message boxes.
 apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
@@ -17,4 +18,5 @@ apt-get install -y --no-install-recommends \
   help2man desktop-file-utils appstream dpkg-dev file lintian \
   libx11-dev libxtst-dev \
   xvfb xauth xdotool x11-apps libgl1-mesa-dri time \
-  zenity kdialog
+  zenity kdialog \
+  ffmpeg

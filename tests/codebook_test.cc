@@ -88,7 +88,7 @@ TEST(Codebook, SmallestFileAndTrailingBytes) {
   for (int k = 0; k < 1000; ++k) bytes.push_back(static_cast<uint8_t>(k));
   ASSERT_TRUE(parse(bytes, &b).ok());
   EXPECT_EQ(a.values, b.values);
-  EXPECT_EQ(a.packed, b.packed);
+  EXPECT_EQ(a.scaled, b.scaled);
 }
 
 TEST(Codebook, EveryTruncationFailsAsAWhole) {
@@ -140,7 +140,7 @@ TEST(Codebook, OtherRecordTypesAreSkippedAndOtherRootTypesNeverMatch) {
   ASSERT_TRUE(parse(plain, &a).ok());
   ASSERT_TRUE(parse(skipped, &b).ok());
   EXPECT_EQ(a.values, b.values);
-  EXPECT_EQ(a.packed, b.packed);
+  EXPECT_EQ(a.scaled, b.scaled);
 
   tree.type = 7;
   Codebook odd;
@@ -202,7 +202,7 @@ TEST(Codebook, WriterRoundTripsThroughAFile) {
   ASSERT_TRUE(writeCodebook(tree, path).ok());
   Codebook fromFile;
   ASSERT_TRUE(loadCodebook(&fromFile, path).ok());
-  EXPECT_EQ(fromFile.packed, testing::codebookOf(tree).packed);
+  EXPECT_EQ(fromFile.scaled, testing::codebookOf(tree).scaled);
   std::remove(path.c_str());
   CodebookTree bad = tree;
   bad.children[3].patches.pop_back();
