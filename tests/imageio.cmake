@@ -4,3 +4,7 @@ nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
 # selects it; a hung decoder must not hold the run up for long.
 add_test(NAME imageio_test COMMAND imageio_test)
 set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
+
+# PNG output, read back with libpng itself.
+find_package(PNG REQUIRED)
+nubo_test(png_write_test SOURCES png_write_test.cc LIBS nubo_imageio nubo_engine PNG::PNG)
