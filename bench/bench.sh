@@ -3,6 +3,7 @@
 # picture tiled: repeated patches keep codebook leaves in the caches): the
 # plain baseline (nubo-straight), the per-stage table of whole-bench for one
 # thread and every core, nubo-clean's peak memory, and a batch of 30 pictures.
+# PNG output against BMP on a 48-megapixel picture: bench/png_bench.sh.
 # Usage: bench/bench.sh [build-dir] [datasets-dir]   (run from the repository root)
 set -eu
 build=${1:-build}
