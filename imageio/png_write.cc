@@ -41,7 +41,7 @@ struct PngJob {
   int width = 0;
   int height = 0;
   bool grey = false;
-  const std::vector<uint8_t>* icc = nullptr;  // null: no iCCP
+  const std::vector<uint8_t>* icc = nullptr;   // null: no iCCP
   const std::vector<uint8_t>* exif = nullptr;  // null: no eXIf
   const char* xmp = nullptr;                   // null: no iTXt
   // When set, a chunk that libpng declines without an error is a failure too
@@ -87,8 +87,7 @@ void onPngFlush(png_structp) {}
 
 // Writes the whole file described by job; false with job->message on failure.
 bool writePngOnce(PngJob* job) {
-  png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, job, onPngError, onPngWarning);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, job, onPngError, onPngWarning);
   if (png == nullptr) {
     keepMessage(job, "out of memory");
     job->outOfMemory = true;

@@ -2,6 +2,8 @@
 // grey pictures become grey files, the ICC profile, EXIF and XMP travel in
 // their chunks and nothing else does, and bad metadata never costs the picture.
 // Files are read back with libpng itself, independent of the program's decoder.
+#include "imageio/png_write.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 
 #include "gtest/gtest.h"
 #include "imageio/image_io.h"
-#include "imageio/png_write.h"
 
 namespace nubo {
 namespace {
@@ -91,8 +92,8 @@ bool readPngInto(ReadSource* src, ReadPng* r) {
   int count = 0;
   png_get_text(png, info, &texts, &count);
   for (int i = 0; i < count; ++i) {
-    const size_t length =
-        texts[i].compression >= PNG_ITXT_COMPRESSION_NONE ? texts[i].itxt_length : texts[i].text_length;
+    const size_t length = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE ? texts[i].itxt_length
+                                                                            : texts[i].text_length;
     r->texts.push_back({texts[i].compression, texts[i].key, std::string(texts[i].text, length)});
   }
   const size_t rowBytes = png_get_rowbytes(png, info);
@@ -189,10 +190,10 @@ Bytes makeIcc(const char* colourSpace) {
 
 // EXIF as a TIFF structure: one directory with the orientation (1).
 Bytes makeExif() {
-  return {'I', 'I', 42, 0, 8, 0, 0, 0,  // header, directory at 8
-          1, 0,                         // one entry
-          0x12, 0x01, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,  // 0x0112 Orientation, SHORT, 1 value: 1
-          0, 0, 0, 0};                               // no next directory
+  return {'I',  'I',  42, 0, 8, 0, 0, 0,              // header, directory at 8
+          1,    0,                                    // one entry
+          0x12, 0x01, 3,  0, 1, 0, 0, 0, 1, 0, 0, 0,  // 0x0112 Orientation, SHORT, 1 value: 1
+          0,    0,    0,  0};                         // no next directory
 }
 
 const char kXmp[] =
@@ -218,7 +219,7 @@ Bytes encode(const Bytes& pixels, int width, int height, const ImageMetadata& m 
 }
 
 TEST(PngWrite, PixelsReadBackEqualTheBmpOfTheSamePicture) {
-  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 5}, {7, 1},  {3, 2},
+  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 5},  {7, 1},  {3, 2},
                                                   {5, 3}, {17, 9}, {33, 4}, {64, 3}};
   for (bool grey : {false, true}) {
     for (auto [w, h] : sizes) {
