@@ -7,4 +7,4 @@ set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
 
 # PNG output, read back with libpng itself.
 find_package(PNG REQUIRED)
-nubo_test(png_write_test SOURCES png_write_test.cc LIBS nubo_imageio nubo_engine PNG::PNG)
+nubo_test(png_write_test SOURCES png_write_test.cc test_codebooks.cc LIBS nubo_imageio nubo_engine PNG::PNG)

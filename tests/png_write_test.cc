@@ -5,15 +5,21 @@
 #include "imageio/png_write.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/thread_pool.h"
 #include "gtest/gtest.h"
+#include "imageio/clean_run.h"
 #include "imageio/image_io.h"
+#include "tests/test_codebooks.h"
 
 namespace nubo {
 namespace {
@@ -420,6 +426,46 @@ TEST(PngWrite, SavedFileCarriesTheMetadataOfTheSaveCall) {
   Bytes bmp;
   ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &bmp, m).ok());
   EXPECT_EQ(bmp.size(), kBmpHeaderBytes + bmpRowBytes(5) * 3);
+}
+
+TEST(PngWrite, CleanRunWritesThePixelsOfItsBmpAndTheMetadata) {
+  // nubo-clean's path: the picture cleaned band by band, then encoded.
+  const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
+  ThreadPool pool(2);
+  char dirTemplate[] = "/tmp/nubo-png-XXXXXX";
+  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+  const std::string dir = dirTemplate;
+  const int w = 37, h = 29;
+  const Bytes input = randomPixels(w, h, 31, false);
+  const ImageMetadata m = fullMetadata("RGB ");
+  auto run = [&](ImageFormat format, const std::string& name) {
+    DecodedImage picture;
+    picture.width = w;
+    picture.height = h;
+    picture.rgb = input;
+    picture.metadata = m;
+    const std::string path = dir + "/" + name;
+    const Status s = cleanToFile(&picture, cb, CleanOptions(), &pool, path, format,
+                                 /*overwrite=*/false, {}, nullptr);
+    EXPECT_TRUE(s.ok()) << s.message();
+    std::ifstream file(path, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    return bytes;
+  };
+  const Bytes bmp = run(ImageFormat::kBmp, "out.bmp");
+  const Bytes png = run(ImageFormat::kPng, "out.png");
+  rmdir(dir.c_str());
+  DecodedImage fromBmp;
+  ASSERT_TRUE(decodeImage(bmp.data(), bmp.size(), &fromBmp).ok());
+  EXPECT_NE(fromBmp.rgb, input);  // the pass changed something
+  const ReadPng r = readPng(png);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(bottomFirstRgb(r), fromBmp.rgb);
+  EXPECT_EQ(r.icc, m.icc);
+  EXPECT_EQ(r.exif, m.exif);
+  ASSERT_EQ(r.texts.size(), 1u);
+  EXPECT_EQ(r.texts[0].text, m.xmp);
 }
 
 }  // namespace
