@@ -371,6 +371,36 @@ TEST(PngWrite, BadProfilesAreDroppedAndThePictureKept) {
   }
 }
 
+TEST(PngWrite, MutatedProfilesNeverFailTheSave) {
+  // Random damage to a good profile, its length field mostly kept so that the
+  // damage reaches libpng's deeper checks (header fields, tag table).
+  const Bytes good = makeIcc("RGB ");
+  const Bytes pixels = randomPixels(4, 3, 8, false);
+  std::mt19937 rng(99);
+  int kept = 0;
+  for (int i = 0; i < 400; ++i) {
+    ImageMetadata m;
+    m.icc = good;
+    m.exif = makeExif();
+    for (int e = 1 + rng() % 4; e > 0; --e) {
+      m.icc[rng() % m.icc.size()] = static_cast<uint8_t>(rng());
+    }
+    if (rng() % 4 != 0) putBe32(&m.icc, 0, static_cast<uint32_t>(m.icc.size()));
+    Bytes png;
+    const Status s = encodePixels(pixels.data(), 4, 3, ImageFormat::kPng, &png, m);
+    ASSERT_TRUE(s.ok()) << i << ": " << s.message();
+    const ReadPng r = readPng(png);
+    ASSERT_TRUE(r.ok) << i << ": " << r.error;
+    ASSERT_EQ(bottomFirstRgb(r), pixels) << i;
+    ASSERT_EQ(r.exif, m.exif) << i;  // a bad profile costs only itself
+    if (r.hasIcc) {
+      ASSERT_EQ(r.icc, m.icc) << i;  // carried whole or not at all
+      ++kept;
+    }
+  }
+  EXPECT_GT(kept, 0);  // harmless damage (in the text tag, say) keeps the profile
+}
+
 TEST(PngWrite, GreyPictureWithAnRgbProfileStaysRgbToKeepIt) {
   // A grey file cannot carry an RGB profile: the picture is written as RGB
   // (the same pixels) rather than lose its profile.
