@@ -452,6 +452,8 @@ TEST(PngWrite, SavedFileCarriesTheMetadataOfTheSaveCall) {
   EXPECT_EQ(bottomFirstRgb(r), pixels);
   EXPECT_EQ(r.icc, m.icc);
   EXPECT_EQ(r.exif, m.exif);
+  // The window's save and nubo-clean's run give the same bytes.
+  EXPECT_EQ(png, encode(pixels, 5, 3, m));
   // The BMP of the same call carries none of it: exactly header and pixels.
   Bytes bmp;
   ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &bmp, m).ok());
