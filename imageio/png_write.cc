@@ -16,11 +16,12 @@ namespace nubo {
 namespace {
 
 // Speed against size on photographs (a 48-megapixel cleaned mosaic, one
-// thread): zlib level 3 with the Paeth filter on every row writes it in about
-// 2.4 s at 58 MB; level 6 takes 5.5 s for 57 MB, level 1 with the Up filter
-// 1.4 s for 61 MB, and libpng's per-row filter choice adds a quarter to any
-// level for no gain over Paeth. bench/bench.sh measures the whole run.
-constexpr int kZlibLevel = 3;
+// thread, CPU seconds): zlib level 2 with the Paeth filter on every row writes
+// it in about 1.7 s at 59.8 MB; level 3 takes 2.2 s for 58.3 MB, level 6 5.5 s
+// for 56.8 MB, level 1 with the Up filter 1.4 s for 61.1 MB, and libpng's
+// per-row filter choice adds a quarter to any level for no gain over Paeth.
+// bench/png_bench.sh measures whole runs against BMP output.
+constexpr int kZlibLevel = 2;
 constexpr int kRowFilters = PNG_FILTER_PAETH;
 // Image data goes out in IDAT chunks of this size (libpng's default of 8 KiB
 // would cut a large picture into thousands of chunks).
