@@ -13,6 +13,8 @@
 
 namespace nubo {
 
+class ThreadPool;
+
 // True when every one of the width x height R, G, B pixels has R = G = B.
 // Rows as for encodePng.
 bool isGreyPicture(const uint8_t* top, ptrdiff_t stride, int width, int height);
@@ -23,8 +25,11 @@ bool isGreyPicture(const uint8_t* top, ptrdiff_t stride, int width, int height);
 // make an invalid chunk (a damaged or mismatched ICC profile, EXIF that is no
 // TIFF structure, XMP holding a NUL) is left out without failing the save.
 // Fails only when memory runs out or libpng reports an error; *out is then empty.
+// pool, when given, compresses bands of rows side by side; the bytes are the
+// same with any pool or none.
 Status encodePng(const uint8_t* top, ptrdiff_t stride, int width, int height,
-                 const ImageMetadata& metadata, std::vector<uint8_t>* out);
+                 const ImageMetadata& metadata, std::vector<uint8_t>* out,
+                 ThreadPool* pool = nullptr);
 
 }  // namespace nubo
 

@@ -250,6 +250,45 @@ TEST(PngWrite, PixelsReadBackEqualTheBmpOfTheSamePicture) {
   }
 }
 
+TEST(PngWrite, BandsJoinIntoOneStreamAndTheBytesDoNotDependOnThePool) {
+  // Pictures of several compressed bands (about 2 MiB of rows each): narrow
+  // rows, rows wider than deflate's 32 KiB window, grey and colour.
+  ThreadPool one(1), three(3);
+  struct Case {
+    int width, height;
+    bool grey;
+  };
+  for (const Case& c : {Case{1500, 1000, false}, Case{3000, 1500, true}, Case{20000, 120, false},
+                        Case{40000, 70, true}}) {
+    // Smooth gradients with noise, so that rows compress and refer back.
+    std::mt19937 rng(static_cast<uint32_t>(c.width));
+    Bytes pixels(static_cast<size_t>(c.width) * c.height * 3);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+      const size_t x = i / 3 % c.width, y = i / 3 / c.width;
+      pixels[i] = static_cast<uint8_t>(x / 7 + y / 3 + rng() % 4);
+      pixels[i + 1] = c.grey ? pixels[i] : static_cast<uint8_t>(x / 5 + rng() % 3);
+      pixels[i + 2] = c.grey ? pixels[i] : static_cast<uint8_t>(y + rng() % 2);
+    }
+    const uint8_t* top = pixels.data() + (c.height - 1) * size_t{3} * c.width;
+    const ptrdiff_t stride = -3 * static_cast<ptrdiff_t>(c.width);
+    Bytes alone, byOne, byThree;
+    ASSERT_TRUE(encodePng(top, stride, c.width, c.height, ImageMetadata(), &alone).ok());
+    ASSERT_TRUE(encodePng(top, stride, c.width, c.height, ImageMetadata(), &byOne, &one).ok());
+    ASSERT_TRUE(encodePng(top, stride, c.width, c.height, ImageMetadata(), &byThree, &three).ok());
+    EXPECT_EQ(byOne, alone) << c.width;
+    EXPECT_EQ(byThree, alone) << c.width;
+    const ReadPng r = readPng(alone);  // libpng checks the stream and its adler32
+    ASSERT_TRUE(r.ok) << c.width << ": " << r.error;
+    EXPECT_EQ(r.colourType, c.grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB);
+    EXPECT_EQ(bottomFirstRgb(r), pixels) << c.width;
+    // Many IDAT chunks, then IEND; the data compresses.
+    const std::vector<std::string> types = chunkTypes(alone);
+    EXPECT_GT(std::count(types.begin(), types.end(), "IDAT"), 1);
+    EXPECT_EQ(types.back(), "IEND");
+    EXPECT_LT(alone.size(), pixels.size() / (c.grey ? 3 : 1) * 3 / 4);
+  }
+}
+
 TEST(PngWrite, GreyPicturesBecomeGreyFilesAndOneColouredPixelMakesRgb) {
   Bytes pixels = randomPixels(9, 5, 3, /*grey=*/true);
   EXPECT_EQ(readPng(encode(pixels, 9, 5)).colourType, PNG_COLOR_TYPE_GRAY);
