@@ -8,6 +8,7 @@
 #  3. whole-bench's per-stage table, peak memory, a 24 MP picture and a batch
 #     of 30 pictures;
 #  4. the desktop program's load, clean and peak memory with a 48 MP mosaic.
+# PNG output against BMP on a 48-megapixel picture: bench/png_bench.sh.
 # Usage: bench/bench.sh [build-dir] [datasets-dir]   (run from the repository root)
 set -eu
 build=${1:-build}

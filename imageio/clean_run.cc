@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/file_util.h"
+#include "imageio/png_write.h"
 
 namespace nubo {
 
@@ -125,7 +126,9 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
       cleanInBands(in, out, w, h, codebook, options, pool, showStatus, &bandTimes);
       *picture = DecodedImage();
       const auto start = Clock::now();
-      const Status s = encodePixels(pixels.data(), w, h, format, &bytes, metadata);
+      // The cleaned rows are bottom first; the pool compresses bands of them.
+      const Status s = encodePng(pixels.data() + (h - 1) * row, -static_cast<ptrdiff_t>(row), w,
+                                 h, metadata, &bytes, pool);
       if (!s.ok()) return s;
       if (times != nullptr) times->encodeMs = msSince(start);
     }

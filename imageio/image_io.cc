@@ -1,5 +1,6 @@
-// Image loading and saving through DevIL, behind structural file checks, and
-// the atomic file writing used by the save command.
+// Image loading through DevIL, behind structural file checks; saving as BMP
+// (our own writer) or PNG (libpng, png_write.h); the atomic file writing used
+// by the save command.
 #include "imageio/image_io.h"
 
 #include <IL/il.h>
@@ -16,6 +17,7 @@
 #include "imageio/image_check.h"
 #include "imageio/jpeg_decode.h"
 #include "imageio/metadata_read.h"
+#include "imageio/png_write.h"
 #include "imageio/upright.h"
 
 namespace nubo {
@@ -300,12 +302,9 @@ Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<u
       }
       return Status::Ok();
     }
-    std::vector<uint8_t> pixels(rowBytes * height);
-    for (int r = 0; r < height; ++r) {
-      std::memcpy(pixels.data() + r * rowBytes,
-                  image.outputDisplay.data() + image.displayOffset(r, 0), rowBytes);
-    }
-    return encodePixels(pixels.data(), width, height, format, out, metadata);
+    // PNG stores the top row first: walk the display rows downwards.
+    return encodePng(image.outputDisplay.data() + image.displayOffset(height - 1, 0),
+                     -static_cast<ptrdiff_t>(image.paddedWidth) * 3, width, height, metadata, out);
   } catch (const std::bad_alloc&) {
     out->clear();
     return tooLittleMemory();
@@ -332,9 +331,15 @@ void writeBmpHeader(int width, int height, uint8_t* header) {
 
 Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
                     std::vector<uint8_t>* out, const ImageMetadata& metadata) {
-  (void)metadata;  // not written yet
   out->clear();
-  if (width <= 0 || height <= 0) return Status(StatusCode::kInvalidArgument, "empty picture");
+  if (pixels == nullptr || width <= 0 || height <= 0) {
+    return Status(StatusCode::kInvalidArgument, "empty picture");
+  }
+  if (format == ImageFormat::kPng) {
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    return encodePng(pixels + (height - 1) * rowBytes, -static_cast<ptrdiff_t>(rowBytes), width,
+                     height, metadata, out);
+  }
   try {
     const std::string failure = "cannot encode picture: ";
     std::lock_guard<std::mutex> lock(devilMutex());
@@ -350,14 +355,13 @@ Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat fo
     // Our rows are bottom first; writers flip pictures stored top first.
     if (ilGetInteger(IL_IMAGE_ORIGIN) != IL_ORIGIN_LOWER_LEFT)
       ilRegisterOrigin(IL_ORIGIN_LOWER_LEFT);
-    const ILenum type = format == ImageFormat::kBmp ? IL_BMP : IL_PNG;
-    const ILuint needed = ilSaveL(type, nullptr, 0);  // a null lump asks for the size
+    const ILuint needed = ilSaveL(IL_BMP, nullptr, 0);  // a null lump asks for the size
     error = drainDevilErrors();
     if (needed == 0 || error != IL_NO_ERROR) {
       return Status(StatusCode::kIoError, failure + devilErrorText(error));
     }
     out->resize(needed);
-    const ILuint written = ilSaveL(type, out->data(), needed);
+    const ILuint written = ilSaveL(IL_BMP, out->data(), needed);
     error = drainDevilErrors();
     if (written == 0 || written > needed || error != IL_NO_ERROR) {
       out->clear();

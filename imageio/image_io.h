@@ -73,12 +73,14 @@ std::string lowerExtension(const std::string& path);
 bool applyBmpExtensionRule(std::string* path);
 
 // Encodes the picture area of image.outputDisplay (exactly imageWidth x
-// imageHeight pixels) in the given format; PNG carries metadata.
+// imageHeight pixels) in the given format; PNG carries metadata (grey pictures
+// become grey PNGs), BMP none.
 Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
                     const ImageMetadata& metadata = ImageMetadata());
 
 // Encodes width x height R, G, B pixels (rows packed, bottom row first) in the
-// given format; PNG carries metadata, BMP none.
+// given format: PNG through libpng as encodePng (png_write.h) writes it, with
+// metadata; BMP through DevIL, the same bytes as encodeOutput's, without.
 Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat format,
                     std::vector<uint8_t>* out, const ImageMetadata& metadata = ImageMetadata());
 
