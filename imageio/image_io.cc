@@ -216,6 +216,11 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
   DecodedImage decoded;
   Status status = decodeImageFile(inputPath, &decoded);
   if (!status.ok()) return status;
+  // The working buffers take several times the decoded picture: refuse before
+  // allocating them when the memory is not there.
+  status = checkPictureMemory(decoded.width, decoded.height,
+                              workingMemoryBytes(decoded.width, decoded.height));
+  if (!status.ok()) return status;
   if (metadata != nullptr) *metadata = std::move(decoded.metadata);
   if (warning != nullptr) *warning = std::move(decoded.warning);
   try {

@@ -4,3 +4,5 @@ nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
 # selects it; a hung decoder must not hold the run up for long.
 add_test(NAME imageio_test COMMAND imageio_test)
 set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
+# The size and memory limits, checked from crafted headers.
+nubo_test(image_limits_test SOURCES image_limits_test.cc LIBS nubo_imageio nubo_engine)
