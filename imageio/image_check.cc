@@ -270,16 +270,24 @@ Status checkBmp(const uint8_t* data, size_t size, CheckedImage* out, uint64_t me
 
 // --- JPEG --------------------------------------------------------------------
 
+// Walks every marker segment of the file, the ones after the frame header and
+// between scans too: the decoder's reader never returns from skipping a
+// segment that runs past the end of the data.
 Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t memory) {
   size_t pos = 2;  // after SOI
+  bool frame = false, scan = false;
   for (;;) {
-    while (pos < size && data[pos] != 0xFF) ++pos;  // stray bytes, skipped as libjpeg does
-    while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-    if (pos >= size) return invalid("damaged JPEG file: no frame header");
+    // Stray bytes and entropy-coded data, skipped as libjpeg does, then fill bytes.
+    while (pos < size && data[pos] != 0xFF) ++pos;
+    while (pos < size && data[pos] == 0xFF) ++pos;
+    if (pos >= size) break;  // a file cut in its scan data decodes in part
     const uint8_t marker = data[pos++];
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || marker == 0x00) {
-      return invalid("damaged JPEG file: no frame header");
+    if (marker == 0x00 && scan) continue;  // a stuffed 0xFF in entropy-coded data
+    if (marker == 0xD9) break;             // end of image
+    if (marker == 0xD8 || marker == 0x00 || (marker == 0xDA && !frame)) {
+      return invalid(frame ? "damaged JPEG file: misplaced marker"
+                           : "damaged JPEG file: no frame header");
     }
     if (size - pos < 2) return invalid("damaged JPEG file: segment cut short");
     const uint32_t length = be16(data + pos);
@@ -288,6 +296,7 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
     }
     // SOF markers are C0..CF except C4 (DHT), C8 (reserved) and CC (DAC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+      if (frame) return invalid("damaged JPEG file: more than one frame header");
       // Baseline, extended, progressive and their arithmetic-coded variants.
       if (marker != 0xC0 && marker != 0xC1 && marker != 0xC2 && marker != 0xC9 && marker != 0xCA) {
         return invalid("unsupported JPEG file: lossless or hierarchical coding");
@@ -300,10 +309,16 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
         return invalid("unsupported JPEG file: " + std::to_string(components) + " components");
       }
       if (length < 8 + 3 * components) return invalid("damaged JPEG file: frame header cut short");
-      return checkDimensions(be16(sof + 3), be16(sof + 1), out, memory);
+      Status s = checkDimensions(be16(sof + 3), be16(sof + 1), out, memory);
+      if (!s.ok()) return s;
+      frame = true;
     }
+    if (marker == 0xDA) scan = true;
     pos += length;
   }
+  if (!frame) return invalid("damaged JPEG file: no frame header");
+  if (!scan) return invalid("damaged JPEG file: no image data");
+  return Status::Ok();
 }
 
 // --- TIFF --------------------------------------------------------------------

@@ -21,8 +21,9 @@ seconds=${1:-600}
 targets=${NUBO_FUZZ_TARGETS:-"load_picture codebook codebook_index jpeg_quality png_metadata writers"}
 build=build-fuzz
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUBO_FUZZ=ON \
-  -DBUILD_TESTING=OFF >/dev/null
+# The compilers count only when the build folder is first made.
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DNUBO_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 binaries=""
 for t in $targets; do binaries="$binaries fuzz_$t"; done
 # shellcheck disable=SC2086

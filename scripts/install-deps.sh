@@ -8,9 +8,12 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
+# clang, its sanitiser and libFuzzer runtimes and llvm-symbolizer build and run
+# the fuzz targets (scripts/fuzz.sh).
 # zenity (else kdialog) shows the desktop program's file dialogs and message boxes.
 apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
+  clang-14 libclang-rt-14-dev llvm-14 \
   libdevil-dev libjpeg62-turbo-dev libpng-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
   freeglut3-dev libglu1-mesa-dev \
