@@ -61,10 +61,11 @@ Bytes craftedPng(uint32_t width, uint32_t height) {
   return png;
 }
 
-// A JPEG made of a start marker and a baseline frame header only.
+// A JPEG made of a baseline frame header and an empty scan.
 Bytes craftedJpeg(uint32_t width, uint32_t height) {
-  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0, 0, 3,
-                1,    0x22, 0,    2,    0x11, 1,    3, 0x11, 1};
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8,    0,    0,    0,    0,    3,
+                1,    0x22, 0,    2,    0x11, 1,    3,    0x11, 1,    0xFF, 0xDA, 0x00,
+                0x0C, 3,    1,    0x00, 2,    0x11, 3,    0x11, 0x00, 0x3F, 0x00, 0xFF, 0xD9};
   putBe16(&jpeg, 7, height);
   putBe16(&jpeg, 9, width);
   return jpeg;
