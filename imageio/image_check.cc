@@ -289,11 +289,10 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
       return invalid(frame ? "damaged JPEG file: misplaced marker"
                            : "damaged JPEG file: no frame header");
     }
-    if (size - pos < 2) return invalid("damaged JPEG file: segment cut short");
+    if (size - pos < 2) return invalid("damaged JPEG file: file ends early");
     const uint32_t length = be16(data + pos);
-    if (length < 2 || length > size - pos) {
-      return invalid("damaged JPEG file: segment runs past the end of the file");
-    }
+    if (length < 2) return invalid("damaged JPEG file: invalid segment length");
+    if (length > size - pos) return invalid("damaged JPEG file: file ends early");
     // SOF markers are C0..CF except C4 (DHT), C8 (reserved) and CC (DAC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
       if (frame) return invalid("damaged JPEG file: more than one frame header");
@@ -316,8 +315,8 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
     if (marker == 0xDA) scan = true;
     pos += length;
   }
-  if (!frame) return invalid("damaged JPEG file: no frame header");
-  if (!scan) return invalid("damaged JPEG file: no image data");
+  // Headers that end before the first scan: a cut file with nothing to show.
+  if (!frame || !scan) return invalid("damaged JPEG file: file ends early");
   return Status::Ok();
 }
 
@@ -463,7 +462,7 @@ uint64_t workingMemoryBytes(int64_t width, int64_t height) {
   while (paddedW < width) paddedW <<= 1;
   while (paddedH < height) paddedH <<= 1;
   const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-  return static_cast<uint64_t>(paddedW) * static_cast<uint64_t>(paddedH) * 6 + pixels * 31;
+  return static_cast<uint64_t>(paddedW) * static_cast<uint64_t>(paddedH) * 6 + pixels * 3;
 }
 
 uint64_t availableMemoryBytes() {

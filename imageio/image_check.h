@@ -42,10 +42,10 @@ Status checkImageFile(const uint8_t* data, size_t size, CheckedImage* out,
 // own copy in the file's layout (up to 8 bytes a pixel), its 8-bit RGB
 // conversion and ours (3 bytes a pixel each, part of it at once).
 uint64_t decodeMemoryBytes(int64_t width, int64_t height);
-// Memory the load command's working buffers need on top: the two display
-// buffers (3 bytes per pixel of the padded picture each), the two YIQ images
-// (12 bytes a pixel each), the edge-block map (4) and the decoded picture that
-// is still held while the display buffers are filled (3).
+// Memory the load command's working buffers need: the two display buffers (3
+// bytes per pixel of the padded picture each) and the decoded picture that is
+// still held while they are filled (3 bytes a pixel). The pass's luminance and
+// edge blocks are made a band at a time and are not counted.
 uint64_t workingMemoryBytes(int64_t width, int64_t height);
 
 // Bytes the system can still give without swapping (MemAvailable in

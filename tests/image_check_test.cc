@@ -55,11 +55,14 @@ TEST(JpegCheck, SegmentsAfterTheFrameHeaderMustEndInTheFile) {
   const Bytes comment = {0xFF, 0xFE, 0x00, 0xD9};
   for (size_t at : {sos, eoi}) {
     const Status s = check(insertAt(jpeg, at, comment));
-    EXPECT_EQ(s.message(), "damaged JPEG file: segment runs past the end of the file") << at;
+    EXPECT_EQ(s.message(), "damaged JPEG file: file ends early") << at;
   }
   Bytes cut(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(eoi));
   cut.insert(cut.end(), comment.begin(), comment.end());
-  EXPECT_FALSE(check(cut).ok());
+  EXPECT_EQ(check(cut).message(), "damaged JPEG file: file ends early");
+  // A length below 2 is never right.
+  EXPECT_EQ(check(insertAt(jpeg, sos, {0xFF, 0xFE, 0x00, 0x01})).message(),
+            "damaged JPEG file: invalid segment length");
   // The same comment with a length that fits is fine anywhere.
   const Bytes fits = {0xFF, 0xFE, 0x00, 0x04, 'o', 'k'};
   EXPECT_TRUE(check(insertAt(jpeg, sos, fits)).ok());
@@ -71,7 +74,7 @@ TEST(JpegCheck, FramingOfScansAndFrames) {
   const size_t sof = findMarker(jpeg, 0xC0), sos = findMarker(jpeg, 0xDA);
   // Headers without any scan: nothing to decode.
   const Bytes noScan(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos));
-  EXPECT_EQ(check(noScan).message(), "damaged JPEG file: no image data");
+  EXPECT_EQ(check(noScan).message(), "damaged JPEG file: file ends early");
   // A second frame header.
   const size_t sofLength = (size_t{jpeg[sof + 2]} << 8) | jpeg[sof + 3];
   const Bytes frame(jpeg.begin() + static_cast<std::ptrdiff_t>(sof),
