@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <set>
@@ -38,13 +39,20 @@ void putLe32(uint8_t* p, uint32_t v) {
 
 Status invalid(const std::string& why) { return Status(StatusCode::kInvalidData, why); }
 
-// Checks the picture size common to all formats.
-Status checkDimensions(int64_t width, int64_t height, CheckedImage* out) {
+// Below this, a picture's memory is not worth asking the system about.
+constexpr uint64_t kAskMemoryFrom = uint64_t{64} << 20;
+
+// Checks the picture size common to all formats: the padded limit, then the
+// memory that decoding will take.
+Status checkDimensions(int64_t width, int64_t height, CheckedImage* out,
+                       uint64_t availableMemory) {
   if (width <= 0 || height <= 0) return invalid("picture has no pixels (width or height is 0)");
   if (width > kMaxSide || height > kMaxSide || !fitsPaddedLimit(width, height)) {
     return Status(StatusCode::kTooLarge, "picture too large: " + std::to_string(width) + " x " +
                                              std::to_string(height) + " pixels");
   }
+  Status s = checkPictureMemory(width, height, decodeMemoryBytes(width, height), availableMemory);
+  if (!s.ok()) return s;
   out->width = static_cast<int>(width);
   out->height = static_cast<int>(height);
   return Status::Ok();
@@ -85,7 +93,7 @@ bool validPngDepth(uint32_t colourType, uint32_t depth) {
   }
 }
 
-Status checkPng(const uint8_t* data, size_t size, CheckedImage* out) {
+Status checkPng(const uint8_t* data, size_t size, CheckedImage* out, uint64_t memory) {
   size_t pos = sizeof(kPngSignature);
   bool seenIhdr = false, seenPlte = false, seenIdat = false;
   uint32_t colourType = 0;
@@ -120,7 +128,7 @@ Status checkPng(const uint8_t* data, size_t size, CheckedImage* out) {
       if (body[10] != 0 || body[11] != 0 || body[12] > 1) {
         return invalid("damaged PNG file: unknown compression, filter or interlace method");
       }
-      Status s = checkDimensions(width, height, out);
+      Status s = checkDimensions(width, height, out, memory);
       if (!s.ok()) return s;
       seenIhdr = true;
     } else if (isIhdr) {
@@ -151,7 +159,7 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3;
 // The info header that the decoder reads (BITMAPINFOHEADER).
 constexpr uint32_t kBmpInfoHeader = 40;
 
-Status checkBmp(const uint8_t* data, size_t size, CheckedImage* out) {
+Status checkBmp(const uint8_t* data, size_t size, CheckedImage* out, uint64_t memory) {
   if (size < kBmpFileHeader + 4) return invalid("damaged BMP file: header cut short");
   const uint32_t pixelOffset = le32(data + 10);
   const uint32_t headerSize = le32(data + 14);
@@ -195,7 +203,7 @@ Status checkBmp(const uint8_t* data, size_t size, CheckedImage* out) {
     if (!valid) return invalid("unsupported BMP file: unknown compression");
   }
   if (planes != 1) return invalid("damaged BMP file: invalid plane count");
-  Status s = checkDimensions(width, height, out);
+  Status s = checkDimensions(width, height, out, memory);
   if (!s.ok()) return s;
 
   // Colour masks follow a 40-byte header; longer headers hold them inside.
@@ -262,23 +270,36 @@ Status checkBmp(const uint8_t* data, size_t size, CheckedImage* out) {
 
 // --- JPEG --------------------------------------------------------------------
 
-Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out) {
+// Walks every marker segment of the file, the ones after the frame header and
+// between scans too: the decoder's reader never returns from skipping a
+// segment that runs past the end of the data.
+Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out, uint64_t memory) {
   size_t pos = 2;  // after SOI
+  bool frame = false, scan = false;
   for (;;) {
-    while (pos < size && data[pos] != 0xFF) ++pos;  // stray bytes, skipped as libjpeg does
-    while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-    if (pos >= size) return invalid("damaged JPEG file: file ends early");
+    // Stray bytes and entropy-coded data, skipped as libjpeg does, then fill bytes.
+    while (pos < size && data[pos] != 0xFF) ++pos;
+    while (pos < size && data[pos] == 0xFF) ++pos;
+    if (pos >= size) break;  // a file cut in its scan data decodes in part
     const uint8_t marker = data[pos++];
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || marker == 0x00) {
-      return invalid("damaged JPEG file: no frame header");
+    if (marker == 0x00 && scan) continue;  // a stuffed 0xFF in entropy-coded data
+    if (marker == 0xD9) break;             // end of image
+    if (marker == 0xD8 || marker == 0x00 || (marker == 0xDA && !frame)) {
+      return invalid(frame ? "damaged JPEG file: misplaced marker"
+                           : "damaged JPEG file: no frame header");
     }
     if (size - pos < 2) return invalid("damaged JPEG file: file ends early");
     const uint32_t length = be16(data + pos);
     if (length < 2) return invalid("damaged JPEG file: invalid segment length");
-    if (length > size - pos) return invalid("damaged JPEG file: file ends early");
+    if (length > size - pos) {
+      // Cut inside a segment between scans: what came before still decodes.
+      if (scan) break;
+      return invalid("damaged JPEG file: file ends early");
+    }
     // SOF markers are C0..CF except C4 (DHT), C8 (reserved) and CC (DAC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+      if (frame) return invalid("damaged JPEG file: more than one frame header");
       // Baseline, extended, progressive and their arithmetic-coded variants.
       if (marker != 0xC0 && marker != 0xC1 && marker != 0xC2 && marker != 0xC9 && marker != 0xCA) {
         return invalid("unsupported JPEG file: lossless or hierarchical coding");
@@ -291,10 +312,16 @@ Status checkJpeg(const uint8_t* data, size_t size, CheckedImage* out) {
         return invalid("unsupported JPEG file: " + std::to_string(components) + " components");
       }
       if (length < 8 + 3 * components) return invalid("damaged JPEG file: frame header cut short");
-      return checkDimensions(be16(sof + 3), be16(sof + 1), out);
+      Status s = checkDimensions(be16(sof + 3), be16(sof + 1), out, memory);
+      if (!s.ok()) return s;
+      frame = true;
     }
+    if (marker == 0xDA) scan = true;
     pos += length;
   }
+  // Headers that end before the first scan: a cut file with nothing to show.
+  if (!frame || !scan) return invalid("damaged JPEG file: file ends early");
+  return Status::Ok();
 }
 
 // --- TIFF --------------------------------------------------------------------
@@ -337,7 +364,7 @@ bool isOffsetTag(uint32_t tag) {
 // Walks every directory of a TIFF file. The decoder's memory reader goes
 // wrong when asked to seek far beyond the end of the data, so every offset
 // that the TIFF library may seek to must lie within the file.
-Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out) {
+Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out, uint64_t memory) {
   if (size < 8) return invalid("damaged TIFF file: header cut short");
   const bool little = data[0] == 'I';
   auto u16 = [little](const uint8_t* p) { return little ? le16(p) : be16(p); };
@@ -406,7 +433,7 @@ Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out) {
     const size_t next = ifd + 2 + size_t{entries} * 12;
     ifd = size - next >= 4 ? u32(data + next) : 0;  // a missing link ends the chain
   }
-  return checkDimensions(width, height, out);
+  return checkDimensions(width, height, out, memory);
 }
 
 }  // namespace
@@ -430,19 +457,62 @@ FileType sniffFileType(const uint8_t* data, size_t size) {
   return FileType::kUnknown;
 }
 
-Status checkImageFile(const uint8_t* data, size_t size, CheckedImage* out) {
+uint64_t decodeMemoryBytes(int64_t width, int64_t height) {
+  return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * (8 + 3 + 3);
+}
+
+uint64_t workingMemoryBytes(int64_t width, int64_t height) {
+  int64_t paddedW = 1, paddedH = 1;
+  while (paddedW < width) paddedW <<= 1;
+  while (paddedH < height) paddedH <<= 1;
+  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  return static_cast<uint64_t>(paddedW) * static_cast<uint64_t>(paddedH) * 6 + pixels * 3;
+}
+
+uint64_t availableMemoryBytes() {
+  std::FILE* f = std::fopen("/proc/meminfo", "r");
+  if (f == nullptr) return 0;
+  char line[256];
+  uint64_t kib = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    unsigned long long value = 0;
+    if (std::sscanf(line, "MemAvailable: %llu kB", &value) == 1) {
+      kib = value;
+      break;
+    }
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
+Status checkPictureMemory(int64_t width, int64_t height, uint64_t needed,
+                          uint64_t availableMemory) {
+  if (availableMemory == kAskSystemForMemory) {
+    availableMemory = needed > kAskMemoryFrom ? availableMemoryBytes() : 0;
+  }
+  if (availableMemory == 0 || needed <= availableMemory) return Status::Ok();
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  return Status(StatusCode::kTooLarge,
+                "picture too large: " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels need about " + std::to_string((needed + kMiB - 1) / kMiB) +
+                    " MB of memory, only " + std::to_string(availableMemory / kMiB) +
+                    " MB is available");
+}
+
+Status checkImageFile(const uint8_t* data, size_t size, CheckedImage* out,
+                      uint64_t availableMemory) {
   *out = CheckedImage();
   if (size == 0) return invalid("the file is empty");
   out->type = sniffFileType(data, size);
   switch (out->type) {
     case FileType::kJpeg:
-      return checkJpeg(data, size, out);
+      return checkJpeg(data, size, out, availableMemory);
     case FileType::kPng:
-      return checkPng(data, size, out);
+      return checkPng(data, size, out, availableMemory);
     case FileType::kBmp:
-      return checkBmp(data, size, out);
+      return checkBmp(data, size, out, availableMemory);
     case FileType::kTiff:
-      return checkTiff(data, size, out);
+      return checkTiff(data, size, out, availableMemory);
     case FileType::kUnknown:
       break;
   }

@@ -243,8 +243,13 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
 
 Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
                    ThreadPool* pool) {
-  releaseWorkingImage(image);
   DecodedImage& decoded = *picture;
+  // The working buffers take several times the decoded picture: refuse before
+  // anything is released or allocated when the memory is not there.
+  const Status status = checkPictureMemory(decoded.width, decoded.height,
+                                           workingMemoryBytes(decoded.width, decoded.height));
+  if (!status.ok()) return status;
+  releaseWorkingImage(image);
   try {
     if (showStatus) showStatus("Preprocessing the contaminated image......");
     if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image, pool)) {

@@ -55,7 +55,9 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
                  std::string* warning = nullptr);
 
 // The second half of loadInput, for a caller that decoded (and so checked)
-// the file first: releases whatever image held, fills the display buffers from
+// the file first. A picture whose working buffers would need more memory than
+// is available is refused with image left as it was; otherwise releases
+// whatever image held, fills the display buffers from
 // *picture (rows shared out on pool, when not null), frees its pixels and
 // reports the texts above. On failure image is left released with
 // imageLoaded = 0.

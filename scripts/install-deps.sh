@@ -9,9 +9,12 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 # ffmpeg: bench/bench.sh times its spp filter beside nubo-clean.
+# clang, its sanitiser and libFuzzer runtimes and llvm-symbolizer build and run
+# the fuzz targets (scripts/fuzz.sh).
 # zenity (else kdialog) shows the desktop program's file dialogs and message boxes.
 apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
+  clang-14 libclang-rt-14-dev llvm-14 \
   libdevil-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev liblcms2-dev libexif-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
   freeglut3-dev libglu1-mesa-dev \

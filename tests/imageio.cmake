@@ -20,3 +20,7 @@ pkg_check_modules(TEST_LIBEXIF REQUIRED IMPORTED_TARGET libexif)
 nubo_test(jpeg_decode_test SOURCES jpeg_decode_test.cc
   LIBS nubo_imageio nubo_engine DevIL::IL JPEG::JPEG ZLIB::ZLIB PkgConfig::TEST_LCMS2
        PkgConfig::TEST_LIBEXIF)
+# The size and memory limits, checked from crafted headers.
+nubo_test(image_limits_test SOURCES image_limits_test.cc LIBS nubo_imageio nubo_engine)
+# The JPEG framing check after the frame header (a hang found by fuzzing).
+nubo_test(image_check_test SOURCES image_check_test.cc LIBS nubo_imageio nubo_engine)
