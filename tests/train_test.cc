@@ -42,13 +42,7 @@ SampleSet randomPatches(size_t samples, int variants, uint32_t seed) {
     sample.m = 0.5f;
     sample.s = 0.1f;
     sample.target = 0.5f;
-    set.samples.push_back(sample);
-    set.heldOut.push_back(k % 4 == 0);
-    for (int v = 0; v < variants; ++v) {
-      float out[kPatchSize];
-      symmetryVariant(patch, v, out);
-      set.patches.insert(set.patches.end(), out, out + kPatchSize);
-    }
+    set.add(patch, sample, k % 4 == 0, 0.0f);
   }
   return set;
 }
@@ -110,7 +104,7 @@ TEST(TrainPrune, SilentSubtreesShrinkToOneCodeword) {
   ASSERT_TRUE(toCodebook(tree, &after).ok());
   const SampleSet probes = randomPatches(2000, 1, 6);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p), after), searchCodebook(probes.patch(p), before));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), after), searchCodebook(probes.patch(p).data(), before));
   }
 }
 
@@ -197,7 +191,7 @@ TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
   const auto slots = codewordSlots(codebook, &tree);
   for (size_t p = 0; p < set.patchCount(); ++p) {
     int index = -2;
-    searchCodebookIndex(set.patch(p), codebook, &index);
+    searchCodebookIndex(set.patch(p).data(), codebook, &index);
     ASSERT_EQ(assignment[p], index);
     ASSERT_GE(index, 0);
     ASSERT_NE(slots[index].first, nullptr);
@@ -233,7 +227,7 @@ TEST(TrainAssign, EqualsTheEngineSearchAndMapsToTheTreeLeaf) {
   ASSERT_EQ(assignment.size(), probes.patchCount());
   for (size_t p = 0; p < probes.patchCount(); ++p) {
     int index = -2;
-    searchCodebookIndex(probes.patch(p), codebook, &index);
+    searchCodebookIndex(probes.patch(p).data(), codebook, &index);
     ASSERT_EQ(assignment[p], index);
     ASSERT_GE(index, 0);
     ASSERT_NE(slots[index].first, nullptr);
@@ -362,7 +356,7 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   EXPECT_LE(small.codewords.size(), codebook.codewords.size());
   const SampleSet probes = randomPatches(400, 1, 5);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p), small), searchCodebook(probes.patch(p), codebook));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), small), searchCodebook(probes.patch(p).data(), codebook));
   }
 
   // Its score on the training picture is no worse than keeping every pixel.
@@ -438,7 +432,7 @@ TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
   collectSamples(image, origY, 1.0, 1, false, true, &bytes);
   ASSERT_EQ(roundTrip.samples.size(), bytes.samples.size());
   ASSERT_GT(bytes.samples.size(), 100u);
-  EXPECT_EQ(roundTrip.patches, bytes.patches);
+  EXPECT_EQ(roundTrip.windows, bytes.windows);
   size_t differ = 0;
   size_t k = 0;
   for (int i = 2; i <= image.imageHeight - 3; ++i) {

@@ -72,7 +72,7 @@ __attribute__((target_clones("avx2", "default"))) float weightedDistance(const f
 
 Patch patchAt(const SampleSet& set, uint32_t p) {
   Patch out;
-  std::copy(set.patch(p), set.patch(p) + kPatchSize, out.begin());
+  set.patchInto(p, out.data());
   return out;
 }
 
@@ -119,6 +119,15 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     while (centroids.size() < static_cast<size_t>(k)) centroids.push_back(centroids[0]);
     return centroids;
   }
+  // The fitted patches, formed once: every pass below reads them many times.
+  std::vector<float> fitPatches(fit.size() * kPatchSize);
+  for (size_t i = 0; i < fit.size(); ++i) set.patchInto(fit[i], fitPatches.data() + i * kPatchSize);
+  auto fitPatch = [&](size_t i) { return fitPatches.data() + i * kPatchSize; };
+  auto fitCopy = [&](size_t i) {
+    Patch out;
+    std::copy(fitPatch(i), fitPatch(i) + kPatchSize, out.begin());
+    return out;
+  };
 
   // k-means++: each next centre drawn with probability proportional to D^2.
   std::vector<float> centreFeature;
@@ -127,11 +136,11 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     return lambda * (d * d);
   };
   const size_t first = rng.below(fit.size());
-  centroids.push_back(patchAt(set, fit[first]));
+  centroids.push_back(fitCopy(first));
   centreFeature.push_back(featureOf(fit[first]));
   std::vector<double> d2(fit.size());
   for (size_t i = 0; i < fit.size(); ++i) {
-    d2[i] = weightedDistance(set.patch(fit[i]), centroids[0].data());
+    d2[i] = weightedDistance(fitPatch(i), centroids[0].data());
     if (lambda > 0.0f) d2[i] += featureDistance(i, centreFeature[0]);
   }
   while (centroids.size() < static_cast<size_t>(k)) {
@@ -147,11 +156,11 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     } else {
       pick = rng.below(fit.size());
     }
-    centroids.push_back(patchAt(set, fit[pick]));
+    centroids.push_back(fitCopy(pick));
     centreFeature.push_back(featureOf(fit[pick]));
     const float* c = centroids.back().data();
     for (size_t i = 0; i < fit.size(); ++i) {
-      double d = weightedDistance(set.patch(fit[i]), c);
+      double d = weightedDistance(fitPatch(i), c);
       if (lambda > 0.0f) d += featureDistance(i, centreFeature.back());
       d2[i] = std::min<double>(d2[i], d);
     }
@@ -178,7 +187,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
       changed[c] = 0;
       const size_t end = std::min(fit.size(), (c + 1) * kChunk);
       for (size_t i = c * kChunk; i < end; ++i) {
-        const float* x = set.patch(fit[i]);
+        const float* x = fitPatch(i);
         float distance = 0.0f;
         const float xf = featureOf(fit[i]);
         const int best = nearestCentroid(x, t, k, kp, &distance, lambda, xf, extra.data());
@@ -204,9 +213,9 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     }
     for (int j = 0; j < k; ++j) {
       if (n[j] == 0) {
-        const uint32_t restart = fit[rng.below(fit.size())];  // restart an empty cluster
-        centroids[j] = patchAt(set, restart);
-        centreFeature[j] = featureOf(restart);
+        const size_t restart = rng.below(fit.size());  // restart an empty cluster
+        centroids[j] = fitCopy(restart);
+        centreFeature[j] = featureOf(fit[restart]);
         continue;
       }
       centreFeature[j] = static_cast<float>(featureTotal[j] / static_cast<double>(n[j]));
@@ -233,10 +242,15 @@ std::vector<std::vector<uint32_t>> partition(const SampleSet& set,
     const size_t end = std::min(members.size(), (c + 1) * kChunk);
     for (size_t i = c * kChunk; i < end; ++i) {
       float distance = 0.0f;
-      label[i] = static_cast<uint8_t>(nearestCentroid(set.patch(members[i]), t, k, kp, &distance));
+      float x[kPatchSize];
+      set.patchInto(members[i], x);
+      label[i] = static_cast<uint8_t>(nearestCentroid(x, t, k, kp, &distance));
     }
   });
+  std::vector<size_t> sizes(k, 0);
+  for (uint8_t l : label) ++sizes[l];
   std::vector<std::vector<uint32_t>> parts(k);
+  for (int c = 0; c < k; ++c) parts[c].reserve(sizes[c]);  // exact: no spare capacity
   for (size_t i = 0; i < members.size(); ++i) parts[label[i]].push_back(members[i]);
   return parts;
 }
@@ -322,7 +336,9 @@ std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& se
     const size_t end = std::min(n, (c + 1) * kChunk);
     for (size_t p = c * kChunk; p < end; ++p) {
       int index = -1;
-      searchCodebookIndex(set.patch(p), codebook, &index);
+      float x[kPatchSize];
+      set.patchInto(p, x);
+      searchCodebookIndex(x, codebook, &index);
       assignment[p] = index;
     }
     const size_t finished = done.fetch_add(1) + 1;
