@@ -6,6 +6,9 @@
 #   datasets-dir  holds train/wikiphotos, train/bsds500, train/urban100 and
 #                 train/sunhays80 (default: $NUBO_DATASETS, else
 #                 ../shared/datasets beside the repository)
+# It also trains on the photographs of Debian's wallpaper packages listed in
+# train/PHOTOS.md (installed here when missing, as root; NUBO_NO_PHOTOS=1 skips
+# them), reduced to about a megapixel into build-dir/photos.
 # Run long jobs politely: nice -n 15 sh scripts/train-codebooks.sh
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,6 +25,45 @@ for folder in wikiphotos bsds500 urban100 sunhays80; do
   train="$train $datasets/train/$folder"
 done
 mkdir -p "$out"
+
+# Photographs from Debian packages: only the files checked by eye and listed as
+# photographs in train/PHOTOS.md (the packages also ship drawings and renderings).
+photos=$build/photos
+if [ "${NUBO_NO_PHOTOS:-0}" != 1 ]; then
+  packages="lomiri-wallpapers-16.04 lomiri-wallpapers-20.04 ffmpeg"
+  missing=""
+  for p in $packages; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+  done
+  if [ -n "$missing" ]; then
+    if [ "$(id -u)" != 0 ]; then
+      echo "train-codebooks.sh: install$missing (as root), or set NUBO_NO_PHOTOS=1" >&2
+      exit 2
+    fi
+    apt-get update
+    # shellcheck disable=SC2086  # a word list
+    apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $missing
+  fi
+  mkdir -p "$photos"
+  # The list: lines "| `/usr/share/...` | photograph |" of train/PHOTOS.md.
+  sed -n 's/^| `\(\/usr\/share\/[^`]*\)` | photograph |.*/\1/p' "$here/train/PHOTOS.md" |
+    while read -r file; do
+      name=$(basename "$file")
+      target=$photos/${name%.*}.png
+      [ -s "$target" ] && continue
+      # Reduce by the whole factor that brings the picture nearest one megapixel,
+      # averaging over the factor's squares: the reduction removes the files' own
+      # JPEG artefacts, as the wikiphotos were made.
+      size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height \
+        -of csv=p=0 "$file")
+      factor=$(echo "$size" | awk -F, '{ f = int(sqrt($1 * $2 / 1000000) + 0.5); print f < 1 ? 1 : f }')
+      ffmpeg -nostdin -loglevel error -y -i "$file" \
+        -vf "scale=trunc(iw/$factor):trunc(ih/$factor):flags=area" -pix_fmt rgb24 \
+        "$target.tmp.png"
+      mv "$target.tmp.png" "$target"
+    done
+  train="$train $photos"
+fi
 
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target nubo-train
