@@ -563,10 +563,11 @@ TEST(TrainAssign, AssignmentOfFormedVariantsEqualsTheSearchOfEachVariant) {
 }
 
 TEST(TrainEndToEnd, OrientedTrainingIsTheSameForAnyThreadCountAndAddsItsPairs) {
-  const std::vector<DecodedImage> pictures{shapes(64, 48, 0), shapes(48, 64, 1), shapes(56, 56, 2)};
+  const std::vector<DecodedImage> pictures{shapes(40, 32, 0), shapes(32, 40, 1), shapes(40, 40, 2)};
   TrainOptions options;
   options.qualities = {10, 20};
   options.tree = smallTree(2, 4);
+  options.tree.iterations = 4;
   options.tree.nodeTargetWeight = 8.0f;
   options.tree.leafTargetWeight = 8.0f;
   options.rules.minFitSamples = 8;
