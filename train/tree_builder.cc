@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <unordered_map>
 
 #include "engine/ringing.h"
 #include "engine/search.h"
@@ -17,6 +18,17 @@ using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpe
 namespace {
 
 using Patch = std::array<float, kPatchSize>;
+
+// The patch indices of a tree node: a list, or (the root) every patch of the
+// set in order without a list, which saves a list as long as the set.
+struct Members {
+  std::vector<uint32_t> list;
+  size_t all = 0;  // with an empty list: the members are 0..all-1
+  bool identity = false;
+
+  size_t size() const { return identity ? all : list.size(); }
+  uint32_t operator[](size_t i) const { return identity ? static_cast<uint32_t>(i) : list[i]; }
+};
 
 // Weighted squared distances from x to K centroids stored transposed
 // (element-major, kp lanes per element); returns the nearest (lowest index on ties).
@@ -98,19 +110,34 @@ std::vector<float> targetFeatures(const SampleSet& set) {
 // The centroid under a weighted squared distance is the plain mean. With
 // lambda > 0 the points are the patches joined by their sample's feature
 // (weight lambda); only the patch part of the centroids is returned.
-std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& members, int k,
-                          uint64_t seed, size_t fitLimit, const TreeOptions& options,
-                          float lambda = 0.0f, const std::vector<float>* feature = nullptr) {
+std::vector<Patch> kMeans(const SampleSet& set, const Members& members, int k, uint64_t seed,
+                          size_t fitLimit, const TreeOptions& options, float lambda = 0.0f,
+                          const std::vector<float>* feature = nullptr) {
   if (feature == nullptr) lambda = 0.0f;
   auto featureOf = [&](uint32_t p) { return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f; };
   Rng rng(seed);
-  std::vector<uint32_t> fit = members;
-  if (fit.size() > fitLimit) {
-    for (size_t i = 0; i < fitLimit; ++i) {
-      std::swap(fit[i], fit[i + rng.below(fit.size() - i)]);
-    }
+  std::vector<uint32_t> fit;
+  const size_t memberCount = members.size();
+  if (memberCount > fitLimit) {
+    // The first fitLimit steps of a Fisher-Yates shuffle of the members, with
+    // the moved entries in a map instead of a shuffled copy of all of them.
+    std::unordered_map<size_t, uint32_t> moved;
+    moved.reserve(2 * fitLimit);
+    auto at = [&](size_t x) {
+      const auto found = moved.find(x);
+      return found != moved.end() ? found->second : members[x];
+    };
     fit.resize(fitLimit);
+    for (size_t i = 0; i < fitLimit; ++i) {
+      const size_t j = i + rng.below(memberCount - i);
+      const uint32_t here = at(i);
+      fit[i] = at(j);
+      moved[j] = here;
+    }
     std::sort(fit.begin(), fit.end());  // memory order for the passes below
+  } else {
+    fit.resize(memberCount);
+    for (size_t i = 0; i < memberCount; ++i) fit[i] = members[i];
   }
   std::vector<Patch> centroids;
   if (fit.empty()) return centroids;
@@ -230,8 +257,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
 }
 
 // Splits members among the nearest of the centroids (stable order).
-std::vector<std::vector<uint32_t>> partition(const SampleSet& set,
-                                             const std::vector<uint32_t>& members,
+std::vector<std::vector<uint32_t>> partition(const SampleSet& set, const Members& members,
                                              const std::vector<Patch>& centroids, int threads) {
   const int k = static_cast<int>(centroids.size());
   int kp = 0;
@@ -263,7 +289,7 @@ struct TreeBuilder {
   size_t nodesDone = 0;
   size_t nodesTotal = 0;
 
-  void build(std::vector<uint32_t> members, int levels, uint64_t nodeId, const Patch& centre,
+  void build(Members members, int levels, uint64_t nodeId, const Patch& centre,
              CodebookTree* node) {
     const uint64_t seed = mixSeed(options.seed, nodeId);
     if (levels <= 1) {
@@ -284,15 +310,16 @@ struct TreeBuilder {
       while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
       std::vector<std::vector<uint32_t>> parts =
           partition(set, members, centroids, options.threads);
-      members.clear();
-      members.shrink_to_fit();
+      members = Members();
       node->patches.assign(centroids.begin(), centroids.end());
       node->values.assign(kBranching, 0.0f);  // internal values are never read
       node->children.resize(kBranching);
       ++nodesDone;
       report(progress, "tree", nodesDone, nodesTotal);
       for (int c = 0; c < kBranching; ++c) {
-        build(std::move(parts[c]), levels - 1, nodeId * kBranching + c + 1, centroids[c],
+        Members child;
+        child.list = std::move(parts[c]);
+        build(std::move(child), levels - 1, nodeId * kBranching + c + 1, centroids[c],
               &node->children[c]);
       }
       return;
@@ -316,8 +343,9 @@ CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
     builder.nodesTotal += levelNodes;
     levelNodes *= kBranching;
   }
-  std::vector<uint32_t> members(set.patchCount());
-  for (size_t p = 0; p < members.size(); ++p) members[p] = static_cast<uint32_t>(p);
+  Members members;
+  members.identity = true;
+  members.all = set.patchCount();
   Patch centre{};
   centre.fill(0.5f);
   CodebookTree tree;
