@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 256));
   app.add_option("--seed", options.tree.seed, "Seed of every random choice");
   app.add_option("--max-patches", maxPatches,
-                 "Training patches kept, symmetry variants included (about 10000 per MB)");
+                 "Training patches kept, symmetry variants included (about 25 bytes each)");
   app.add_option("--out", out, "Codebook file to write");
   app.add_option("--threads", threads, "Worker threads (0: all cores)")->check(CLI::Range(0, 256));
   app.add_option("--held-fraction", options.heldFraction,
