@@ -6,6 +6,20 @@
 #   datasets-dir  holds train/wikiphotos, train/bsds500, train/urban100 and
 #                 train/sunhays80 (default: $NUBO_DATASETS, else
 #                 ../shared/datasets beside the repository)
+# Without settings it makes the codebooks shipped in data/. Settings for the
+# next sets (see train/TRAINING.md):
+#   NUBO_PHOTOS=1          also train on the photographs of Debian's wallpaper
+#                          packages listed in train/PHOTOS.md (installed here when
+#                          missing, as root), reduced to about a megapixel into
+#                          build-dir/photos
+#   NUBO_ORIENTATIONS=N    1, 2, 4 or 8 flipped and rotated copies of every
+#                          original compressed as training pairs (default 1)
+#   NUBO_PATCHES=N         training patches per codebook (default 48000000; the
+#                          trainer needs about 40 bytes a patch, see TRAINING.md)
+#   NUBO_LEAF_SIZE=N       codewords per leaf (default 16)
+#   NUBO_QUALITY_STEP=N    train each band on every N-th quality from its low to
+#                          its high end (6-14, 16-24, 26-34, 36-44, 46-60) instead
+#                          of the shipped lists
 # Run long jobs politely: nice -n 15 sh scripts/train-codebooks.sh
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +37,46 @@ for folder in wikiphotos bsds500 urban100 sunhays80; do
 done
 mkdir -p "$out"
 
+# Photographs from Debian packages: only the files checked by eye and listed as
+# photographs in train/PHOTOS.md (the packages also ship drawings and renderings).
+photos=$build/photos
+if [ "${NUBO_PHOTOS:-0}" = 1 ]; then
+  packages="lomiri-wallpapers-16.04 lomiri-wallpapers-20.04 ffmpeg"
+  missing=""
+  for p in $packages; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+  done
+  if [ -n "$missing" ]; then
+    if [ "$(id -u)" != 0 ]; then
+      echo "train-codebooks.sh: install$missing (as root), or leave NUBO_PHOTOS unset" >&2
+      exit 2
+    fi
+    apt-get update
+    # shellcheck disable=SC2086  # a word list
+    apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $missing
+  fi
+  mkdir -p "$photos"
+  # The list: lines "| `/usr/share/...` | photograph |" of train/PHOTOS.md.
+  # shellcheck disable=SC2016  # the backquotes of the Markdown table
+  sed -n 's/^| `\(\/usr\/share\/[^`]*\)` | photograph |.*/\1/p' "$here/train/PHOTOS.md" |
+    while read -r file; do
+      name=$(basename "$file")
+      target=$photos/${name%.*}.png
+      [ -s "$target" ] && continue
+      # Reduce by the whole factor that brings the picture nearest one megapixel,
+      # averaging over the factor's squares: the reduction removes the files' own
+      # JPEG artefacts, as the wikiphotos were made.
+      size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height \
+        -of csv=p=0 "$file")
+      factor=$(echo "$size" | awk -F, '{ f = int(sqrt($1 * $2 / 1000000) + 0.5); print f < 1 ? 1 : f }')
+      ffmpeg -nostdin -loglevel error -y -i "$file" \
+        -vf "scale=trunc(iw/$factor):trunc(ih/$factor):flags=area" -pix_fmt rgb24 \
+        "$target.tmp.png"
+      mv "$target.tmp.png" "$target"
+    done
+  train="$train $photos"
+fi
+
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target nubo-train
 tool=$build/nubo-train
@@ -33,19 +87,30 @@ tool=$build/nubo-train
 # the correction its centre wants, weighted 64 (the search still goes by patch
 # distance alone): that more than doubled the gain in the weight sweep of
 # train/TRAINING.md.
-common="--depth 5 --leaf-size 16 --max-patches 48000000 --seed 1 --threads 2 --eval-fraction 0.1 --leaf-target-weight 64 --node-target-weight 64"
+common="--depth 5 --leaf-size ${NUBO_LEAF_SIZE:-16} --max-patches ${NUBO_PATCHES:-48000000}
+  --orientations ${NUBO_ORIENTATIONS:-1} --seed 1 --threads 2 --eval-fraction 0.1
+  --leaf-target-weight 64 --node-target-weight 64"
+
+# The qualities a band trains on: the shipped list, or every NUBO_QUALITY_STEP-th.
+band() {  # low high shipped-list
+  if [ -n "${NUBO_QUALITY_STEP:-}" ]; then
+    seq -s, "$1" "$NUBO_QUALITY_STEP" "$2"
+  else
+    echo "$3"
+  fi
+}
 
 start=$(date +%s)
 # shellcheck disable=SC2086  # $train and $common are word lists
-$tool $train $common --qualities 6,8,10,12,14 --eval-qualities 10 --out "$out/q01-15.cb"
+$tool $train $common --qualities "$(band 6 14 6,8,10,12,14)" --eval-qualities 10 --out "$out/q01-15.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities 16,18,20,22,24 --eval-qualities 20 --out "$out/q16-25.cb"
+$tool $train $common --qualities "$(band 16 24 16,18,20,22,24)" --eval-qualities 20 --out "$out/q16-25.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities 26,28,30,32,34 --eval-qualities 30 --out "$out/q26-35.cb"
+$tool $train $common --qualities "$(band 26 34 26,28,30,32,34)" --eval-qualities 30 --out "$out/q26-35.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities 36,38,40,42,44 --eval-qualities 40 --out "$out/q36-45.cb"
+$tool $train $common --qualities "$(band 36 44 36,38,40,42,44)" --eval-qualities 40 --out "$out/q36-45.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities 46,50,55,60 --eval-qualities 50,60 --out "$out/q46-60.cb"
+$tool $train $common --qualities "$(band 46 60 46,50,55,60)" --eval-qualities 50,60 --out "$out/q46-60.cb"
 # shellcheck disable=SC2086
 $tool $train $common --qualities 10,15,20,25,30,40,50 --eval-qualities 10,20,30,40,50 \
   --out "$out/data"

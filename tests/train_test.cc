@@ -43,13 +43,7 @@ SampleSet randomPatches(size_t samples, int variants, uint32_t seed) {
     sample.m = 0.5f;
     sample.s = 0.1f;
     sample.target = 0.5f;
-    set.samples.push_back(sample);
-    set.heldOut.push_back(k % 4 == 0);
-    for (int v = 0; v < variants; ++v) {
-      float out[kPatchSize];
-      symmetryVariant(patch, v, out);
-      set.patches.insert(set.patches.end(), out, out + kPatchSize);
-    }
+    set.add(patch, sample, k % 4 == 0, 0.0f);
   }
   return set;
 }
@@ -111,7 +105,7 @@ TEST(TrainPrune, SilentSubtreesShrinkToOneCodeword) {
   ASSERT_TRUE(toCodebook(tree, &after).ok());
   const SampleSet probes = randomPatches(2000, 1, 6);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p), after), searchCodebook(probes.patch(p), before));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), after), searchCodebook(probes.patch(p).data(), before));
   }
 }
 
@@ -198,7 +192,7 @@ TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
   const auto slots = codewordSlots(codebook, &tree);
   for (size_t p = 0; p < set.patchCount(); ++p) {
     int index = -2;
-    searchCodebookIndex(set.patch(p), codebook, &index);
+    searchCodebookIndex(set.patch(p).data(), codebook, &index);
     ASSERT_EQ(assignment[p], index);
     ASSERT_GE(index, 0);
     ASSERT_NE(slots[index].first, nullptr);
@@ -234,7 +228,7 @@ TEST(TrainAssign, EqualsTheEngineSearchAndMapsToTheTreeLeaf) {
   ASSERT_EQ(assignment.size(), probes.patchCount());
   for (size_t p = 0; p < probes.patchCount(); ++p) {
     int index = -2;
-    searchCodebookIndex(probes.patch(p), codebook, &index);
+    searchCodebookIndex(probes.patch(p).data(), codebook, &index);
     ASSERT_EQ(assignment[p], index);
     ASSERT_GE(index, 0);
     ASSERT_NE(slots[index].first, nullptr);
@@ -365,7 +359,7 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   EXPECT_LE(small.codewords.size(), codebook.codewords.size());
   const SampleSet probes = randomPatches(400, 1, 5);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p), small), searchCodebook(probes.patch(p), codebook));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), small), searchCodebook(probes.patch(p).data(), codebook));
   }
 
   // Its score on the training picture is no worse than keeping every pixel.
@@ -441,7 +435,7 @@ TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
   collectSamples(image, origY, 1.0, 1, false, true, &bytes);
   ASSERT_EQ(roundTrip.samples.size(), bytes.samples.size());
   ASSERT_GT(bytes.samples.size(), 100u);
-  EXPECT_EQ(roundTrip.patches, bytes.patches);
+  EXPECT_EQ(roundTrip.windows, bytes.windows);
   size_t differ = 0;
   size_t k = 0;
   for (int i = 2; i <= image.imageHeight - 3; ++i) {
@@ -467,6 +461,7 @@ TEST(TrainEndToEnd, TinyRunInEachModeFinishesAndGainsWhereItKeepsBytes) {
   const std::vector<DecodedImage> pictures{shapes(96, 80, 0), shapes(96, 80, 1), shapes(96, 80, 3)};
   for (bool keep : {false, true}) {
     TrainOptions options;
+    options.augment = !keep;  // both with and without the patch variants
     options.qualities = {10, 15};
     options.tree = smallTree(2, 4);
     options.tree.leafTargetWeight = 0.5f;
@@ -486,6 +481,129 @@ TEST(TrainEndToEnd, TinyRunInEachModeFinishesAndGainsWhereItKeepsBytes) {
     ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
     EXPECT_GE(score.keptPsnr, score.decodedPsnr) << keep;
   }
+}
+
+// Y of the picture's top-left 5x5 pixels, top row first (as patches are laid out).
+std::array<float, kPatchSize> corner(const DecodedImage& picture) {
+  const std::vector<float> y = lumaOf(picture);
+  std::array<float, kPatchSize> out{};
+  for (int a = 0; a < 5; ++a) {
+    for (int b = 0; b < 5; ++b) out[5 * a + b] = y[static_cast<size_t>(a) * picture.width + b];
+  }
+  return out;
+}
+
+TEST(TrainOrientation, OrientedPicturesAreTheFlipsAndRotationsOfThePatches) {
+  // A 5x5 picture of distinct greys: orientation k is patch variant k.
+  DecodedImage square;
+  square.width = square.height = 5;
+  for (int v = 0; v < kPatchSize; ++v) {
+    const uint8_t g = static_cast<uint8_t>(10 * v);
+    square.rgb.insert(square.rgb.end(), {g, g, g});
+  }
+  const std::array<float, kPatchSize> original = corner(square);
+  for (int k = 0; k < kSymmetries; ++k) {
+    std::array<float, kPatchSize> variant{};
+    symmetryVariant(original.data(), k, variant.data());
+    EXPECT_EQ(corner(orientPicture(square, k)), variant) << k;
+  }
+  // The variants by their geometric meaning (row-major, top row first).
+  for (int a = 0; a < 5; ++a) {
+    for (int b = 0; b < 5; ++b) {
+      EXPECT_EQ(kSymmetrySource.index[1][5 * a + b], 5 * a + 4 - b);        // mirror left-right
+      EXPECT_EQ(kSymmetrySource.index[2][5 * a + b], 5 * (4 - a) + b);      // mirror top-bottom
+      EXPECT_EQ(kSymmetrySource.index[4][5 * a + b], 5 * b + a);            // transpose
+      EXPECT_EQ(kSymmetrySource.index[3][5 * a + b], 5 * (4 - a) + 4 - b);  // half turn
+    }
+  }
+
+  // A wide picture: transposing orientations swap the sides, and every one is
+  // undone by itself or (quarter turns) by the opposite turn.
+  const DecodedImage wide = shapes(13, 7, 2);
+  for (int k = 0; k < kSymmetries; ++k) {
+    const DecodedImage turned = orientPicture(wide, k);
+    EXPECT_EQ(turned.width, k & 4 ? 7 : 13);
+    EXPECT_EQ(turned.height, k & 4 ? 13 : 7);
+    const int inverse = (k == 5 || k == 6) ? 11 - k : k;
+    EXPECT_EQ(orientPicture(turned, inverse).rgb, wide.rgb) << k;
+  }
+}
+
+TEST(TrainSamples, EveryPatchIsTheVariantItsIndexNamesOfItsSamplesWindow) {
+  const SampleSet set = randomPatches(50, kSymmetries, 9);
+  ASSERT_EQ(set.patchCount(), 50u * kSymmetries);
+  for (size_t p = 0; p < set.patchCount(); ++p) {
+    std::array<float, kPatchSize> expected{};
+    symmetryVariant(set.windows.data() + (p / kSymmetries) * kPatchSize,
+                    static_cast<int>(p % kSymmetries), expected.data());
+    EXPECT_EQ(set.patch(p), expected) << p;
+  }
+  // Without the variants a patch is its sample's window.
+  const SampleSet plain = randomPatches(20, 1, 9);
+  for (size_t p = 0; p < plain.patchCount(); ++p) {
+    EXPECT_TRUE(std::equal(plain.windows.begin() + p * kPatchSize,
+                           plain.windows.begin() + (p + 1) * kPatchSize, plain.patch(p).begin()));
+  }
+}
+
+TEST(TrainAssign, AssignmentOfFormedVariantsEqualsTheSearchOfEachVariant) {
+  const SampleSet set = randomPatches(600, kSymmetries, 4);
+  TreeOptions options = smallTree(3, 3);
+  Codebook codebook;
+  ASSERT_TRUE(toCodebook(buildTree(set, options, nullptr), &codebook).ok());
+  for (int threads : {1, 3}) {
+    const std::vector<int32_t> assignment = assignPatches(codebook, set, threads, nullptr);
+    ASSERT_EQ(assignment.size(), set.patchCount());
+    for (size_t p = 0; p < set.patchCount(); ++p) {
+      float variant[kPatchSize];
+      symmetryVariant(set.windows.data() + (p / kSymmetries) * kPatchSize,
+                      static_cast<int>(p % kSymmetries), variant);
+      int index = -1;
+      searchCodebookIndex(variant, codebook, &index);
+      ASSERT_EQ(assignment[p], index) << p;
+    }
+  }
+}
+
+TEST(TrainEndToEnd, OrientedTrainingIsTheSameForAnyThreadCountAndAddsItsPairs) {
+  const std::vector<DecodedImage> pictures{shapes(40, 32, 0), shapes(32, 40, 1), shapes(40, 40, 2)};
+  TrainOptions options;
+  options.qualities = {10, 20};
+  options.tree = smallTree(2, 4);
+  options.tree.iterations = 4;
+  options.tree.nodeTargetWeight = 8.0f;
+  options.tree.leafTargetWeight = 8.0f;
+  options.rules.minFitSamples = 8;
+  options.rules.minHeldSamples = 4;
+  options.heldFraction = 0.34;
+  options.maxSamples = 1000000;  // every candidate pixel
+  std::vector<std::vector<uint8_t>> bytes;
+  std::vector<size_t> samples;
+  for (int orientations : {1, 8}) {
+    for (int threads : {1, 3}) {
+      options.orientations = orientations;
+      options.tree.threads = threads;
+      CodebookTree tree;
+      TrainReport report;
+      ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok());
+      std::vector<uint8_t> out;
+      ASSERT_TRUE(serializeCodebook(tree, &out).ok());
+      bytes.push_back(out);
+      samples.push_back(report.samples);
+      EXPECT_EQ(report.patches, report.samples * kSymmetries);
+    }
+  }
+  EXPECT_EQ(bytes[0], bytes[1]);  // one orientation, 1 and 3 threads
+  EXPECT_EQ(bytes[2], bytes[3]);  // eight orientations
+  EXPECT_NE(bytes[0], bytes[2]);
+  // The flipped and rotated originals give pairs of their own, each with about
+  // as many samples as the original (JPEG blocks fall differently on them).
+  EXPECT_GT(samples[2], samples[0] * 6);
+  EXPECT_LT(samples[2], samples[0] * 10);
+
+  options.orientations = 3;
+  CodebookTree tree;
+  EXPECT_FALSE(trainCodebook(pictures, options, nullptr, &tree, nullptr).ok());
 }
 
 TEST(TrainShipped, IndexCoversEveryQualityWithLoadableCodebooks) {

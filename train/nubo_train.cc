@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 256));
   app.add_option("--seed", options.tree.seed, "Seed of every random choice");
   app.add_option("--max-patches", maxPatches,
-                 "Training patches kept, symmetry variants included (about 10000 per MB)");
+                 "Training patches kept, symmetry variants included (about 25 bytes each)");
   app.add_option("--out", out, "Codebook file to write");
   app.add_option("--threads", threads, "Worker threads (0: all cores)")->check(CLI::Range(0, 256));
   app.add_option("--held-fraction", options.heldFraction,
@@ -191,6 +191,10 @@ int main(int argc, char** argv) {
                  "The same for the internal nodes' k-means")
       ->check(CLI::Range(0.0, 100.0));
   app.add_flag("--no-augment", noAugment, "Do not add the 8 flips and rotations of each patch");
+  app.add_option("--orientations", options.orientations,
+                 "Orientations (flips and rotations) of each original compressed as training "
+                 "pairs of their own: 1, 2, 4 or 8")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
   app.add_option("--eval-fraction", evalFraction,
                  "Share of the pictures set aside (by file name) to score the result on")
       ->check(CLI::Range(0.0, 0.9));

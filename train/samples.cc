@@ -26,23 +26,54 @@ std::mutex& devilMutex() {
 
 }  // namespace
 
+void SampleSet::add(const float* window, const PixelSample& sample, bool held, float loss) {
+  windows.insert(windows.end(), window, window + kPatchSize);
+  samples.push_back(sample);
+  heldOut.push_back(held ? 1 : 0);
+  moveLoss.push_back(loss);
+}
+
+void SampleSet::reserve(size_t sampleCount) {
+  windows.reserve(sampleCount * kPatchSize);
+  samples.reserve(sampleCount);
+  heldOut.reserve(sampleCount);
+  moveLoss.reserve(sampleCount);
+}
+
 void SampleSet::append(const SampleSet& other) {
-  patches.insert(patches.end(), other.patches.begin(), other.patches.end());
+  windows.insert(windows.end(), other.windows.begin(), other.windows.end());
   samples.insert(samples.end(), other.samples.begin(), other.samples.end());
   heldOut.insert(heldOut.end(), other.heldOut.begin(), other.heldOut.end());
   moveLoss.insert(moveLoss.end(), other.moveLoss.begin(), other.moveLoss.end());
 }
 
 void symmetryVariant(const float* in, int k, float* out) {
-  for (int a = 0; a < 5; ++a) {
-    for (int b = 0; b < 5; ++b) {
-      int r = a, c = b;
-      if (k & 4) std::swap(r, c);  // transpose
-      if (k & 1) c = 4 - c;        // mirror left-right
-      if (k & 2) r = 4 - r;        // mirror top-bottom
-      out[5 * a + b] = in[5 * r + c];
+  for (int e = 0; e < kPatchSize; ++e) out[e] = in[kSymmetrySource.index[k][e]];
+}
+
+DecodedImage orientPicture(const DecodedImage& picture, int k) {
+  DecodedImage out;
+  const bool transpose = (k & 4) != 0;
+  out.width = transpose ? picture.height : picture.width;
+  out.height = transpose ? picture.width : picture.height;
+  out.rgb.resize(picture.rgb.size());
+  for (int a = 0; a < out.height; ++a) {  // rows of the result, top first
+    for (int b = 0; b < out.width; ++b) {
+      int r = transpose ? b : a;
+      int c = transpose ? a : b;
+      if (k & 1) c = picture.width - 1 - c;
+      if (k & 2) r = picture.height - 1 - r;
+      // Rows are stored bottom first.
+      const uint8_t* from =
+          picture.rgb.data() +
+          (static_cast<size_t>(picture.height - 1 - r) * picture.width + c) * 3;
+      uint8_t* to = out.rgb.data() + (static_cast<size_t>(out.height - 1 - a) * out.width + b) * 3;
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
     }
   }
+  return out;
 }
 
 std::vector<float> lumaOf(const DecodedImage& picture) {
@@ -120,14 +151,8 @@ void collectSamples(const AnalysedImage& image, const std::vector<float>& origY,
       // move of up to +-kMoveRange shows the loss such a point suffers.
       constexpr double kMoveRange = 0.03;
       const float moved = static_cast<float>(sample.y + (rng.uniform() * 2.0 - 1.0) * kMoveRange);
-      out->moveLoss.push_back(static_cast<float>(moved - displayedLuma(moved, iq[0], iq[1])));
-      out->samples.push_back(sample);
-      out->heldOut.push_back(heldOut ? 1 : 0);
-      for (int k = 0; k < out->variants; ++k) {
-        float variant[kPatchSize];
-        symmetryVariant(patch, k, variant);
-        out->patches.insert(out->patches.end(), variant, variant + kPatchSize);
-      }
+      out->add(patch, sample, heldOut,
+               static_cast<float>(moved - displayedLuma(moved, iq[0], iq[1])));
     }
   }
 }

@@ -21,6 +21,10 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   if (options.tree.leafSize < 1 || options.tree.leafSize > 256) {
     return Status(StatusCode::kInvalidArgument, "leaf size must be 1..256");
   }
+  if (options.orientations != 1 && options.orientations != 2 && options.orientations != 4 &&
+      options.orientations != 8) {
+    return Status(StatusCode::kInvalidArgument, "orientations must be 1, 2, 4 or 8");
+  }
   const int variants = options.augment ? kSymmetries : 1;
   // Patch indices are 32-bit.
   if (options.maxSamples * variants >= std::numeric_limits<uint32_t>::max()) {
@@ -61,45 +65,57 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   }
   double totalCandidates = 0.0;
   for (size_t c : candidates) totalCandidates += static_cast<double>(c);
-  totalCandidates *= static_cast<double>(qualities.size());
+  totalCandidates *= static_cast<double>(qualities.size() * options.orientations);
   const double keep =
       totalCandidates <= 0.0
           ? 1.0
           : std::min(1.0, static_cast<double>(options.maxSamples) / totalCandidates);
 
-  // Samples of every (picture, quality) pair, concatenated in job order.
-  const size_t jobs = pictures.size() * qualities.size();
-  std::vector<SampleSet> parts(jobs);
-  std::vector<Status> jobErrors(jobs);
-  done = 0;
-  parallelFor(options.tree.threads, jobs, [&](size_t job) {
-    const size_t k = job / qualities.size();
-    const int quality = qualities[job % qualities.size()];
-    AnalysedImage image;
-    jobErrors[job] = compressAndLoad(pictures[k], quality, &image);
-    if (jobErrors[job].ok()) {
-      parts[job].variants = variants;
-      collectSamples(image, lumaOf(pictures[k]), keep, mixSeed(options.tree.seed, job + 1),
-                     held[k] != 0, options.keepUntouched, &parts[job]);
-    }
-    const size_t finished = done.fetch_add(1) + 1;
-    std::lock_guard<std::mutex> lock(reportMutex);
-    report(progress, "samples", finished, jobs);
-  });
-  for (const Status& s : jobErrors) {
-    if (!s.ok()) return s;
-  }
+  // Samples of every (picture, orientation, quality) job, concatenated in job
+  // order. Jobs run in batches, each batch appended and freed before the next,
+  // so that the samples are held about once (not once in parts and once more
+  // in the whole).
+  const size_t perPicture = qualities.size() * static_cast<size_t>(options.orientations);
+  const size_t jobs = pictures.size() * perPicture;
   SampleSet set;
   set.variants = variants;
-  size_t total = 0;
-  for (const SampleSet& part : parts) total += part.samples.size();
-  set.patches.reserve(total * variants * kPatchSize);
-  set.samples.reserve(total);
-  set.heldOut.reserve(total);
-  set.moveLoss.reserve(total);
-  for (SampleSet& part : parts) {
-    set.append(part);
-    part = SampleSet();
+  const double expected = std::min(totalCandidates, static_cast<double>(options.maxSamples));
+  set.reserve(static_cast<size_t>(expected * 1.05) + 1024);
+  const size_t batch = static_cast<size_t>(std::max(1, options.tree.threads)) * 4;
+  done = 0;
+  for (size_t first = 0; first < jobs; first += batch) {
+    const size_t count = std::min(batch, jobs - first);
+    std::vector<SampleSet> parts(count);
+    std::vector<Status> jobErrors(count);
+    parallelFor(options.tree.threads, count, [&](size_t b) {
+      const size_t job = first + b;
+      const size_t k = job / perPicture;
+      const int orientation = static_cast<int>(job % perPicture / qualities.size());
+      const int quality = qualities[job % qualities.size()];
+      DecodedImage oriented;
+      if (orientation != 0) oriented = orientPicture(pictures[k], orientation);
+      const DecodedImage& picture = orientation != 0 ? oriented : pictures[k];
+      AnalysedImage image;
+      jobErrors[b] = compressAndLoad(picture, quality, &image);
+      if (jobErrors[b].ok()) {
+        parts[b].variants = variants;
+        collectSamples(image, lumaOf(picture), keep, mixSeed(options.tree.seed, job + 1),
+                       held[k] != 0, options.keepUntouched, &parts[b]);
+      }
+      const size_t finished = done.fetch_add(1) + 1;
+      std::lock_guard<std::mutex> lock(reportMutex);
+      report(progress, "samples", finished, jobs);
+    });
+    for (const Status& s : jobErrors) {
+      if (!s.ok()) return s;
+    }
+    for (SampleSet& part : parts) {
+      set.append(part);
+      part = SampleSet();
+    }
+  }
+  if (set.samples.size() * static_cast<size_t>(variants) >= std::numeric_limits<uint32_t>::max()) {
+    return Status(StatusCode::kInvalidArgument, "too many patches");
   }
   if (set.samples.empty()) return Status(StatusCode::kInvalidData, "no training samples found");
   const double shift = shiftTargets(&set);

@@ -26,7 +26,9 @@ struct TrainOptions {
   CompanionRules rules;
   size_t maxSamples = 1000000;  // pixel samples kept in all (each gives 8 patches)
   double heldFraction = 0.25;   // pictures whose samples only judge companions
-  bool augment = true;
+  bool augment = true;          // each sample also stands for its 7 flipped and rotated patches
+  int orientations = 1;         // 1, 2, 4 or 8: orientations of each original compressed as
+                                // training pairs of their own (orientPicture 0..n-1)
   bool keepUntouched = false;  // train for the cleaner's keepUntouched mode
 };
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <unordered_map>
 
 #include "engine/ringing.h"
 #include "engine/search.h"
@@ -17,6 +18,17 @@ using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpe
 namespace {
 
 using Patch = std::array<float, kPatchSize>;
+
+// The patch indices of a tree node: a list, or (the root) every patch of the
+// set in order without a list, which saves a list as long as the set.
+struct Members {
+  std::vector<uint32_t> list;
+  size_t all = 0;  // with an empty list: the members are 0..all-1
+  bool identity = false;
+
+  size_t size() const { return identity ? all : list.size(); }
+  uint32_t operator[](size_t i) const { return identity ? static_cast<uint32_t>(i) : list[i]; }
+};
 
 // Weighted squared distances from x to K centroids stored transposed
 // (element-major, kp lanes per element); returns the nearest (lowest index on ties).
@@ -72,7 +84,7 @@ __attribute__((target_clones("avx2", "default"))) float weightedDistance(const f
 
 Patch patchAt(const SampleSet& set, uint32_t p) {
   Patch out;
-  std::copy(set.patch(p), set.patch(p) + kPatchSize, out.begin());
+  set.patchInto(p, out.data());
   return out;
 }
 
@@ -98,19 +110,34 @@ std::vector<float> targetFeatures(const SampleSet& set) {
 // The centroid under a weighted squared distance is the plain mean. With
 // lambda > 0 the points are the patches joined by their sample's feature
 // (weight lambda); only the patch part of the centroids is returned.
-std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& members, int k,
-                          uint64_t seed, size_t fitLimit, const TreeOptions& options,
-                          float lambda = 0.0f, const std::vector<float>* feature = nullptr) {
+std::vector<Patch> kMeans(const SampleSet& set, const Members& members, int k, uint64_t seed,
+                          size_t fitLimit, const TreeOptions& options, float lambda = 0.0f,
+                          const std::vector<float>* feature = nullptr) {
   if (feature == nullptr) lambda = 0.0f;
   auto featureOf = [&](uint32_t p) { return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f; };
   Rng rng(seed);
-  std::vector<uint32_t> fit = members;
-  if (fit.size() > fitLimit) {
-    for (size_t i = 0; i < fitLimit; ++i) {
-      std::swap(fit[i], fit[i + rng.below(fit.size() - i)]);
-    }
+  std::vector<uint32_t> fit;
+  const size_t memberCount = members.size();
+  if (memberCount > fitLimit) {
+    // The first fitLimit steps of a Fisher-Yates shuffle of the members, with
+    // the moved entries in a map instead of a shuffled copy of all of them.
+    std::unordered_map<size_t, uint32_t> moved;
+    moved.reserve(2 * fitLimit);
+    auto at = [&](size_t x) {
+      const auto found = moved.find(x);
+      return found != moved.end() ? found->second : members[x];
+    };
     fit.resize(fitLimit);
+    for (size_t i = 0; i < fitLimit; ++i) {
+      const size_t j = i + rng.below(memberCount - i);
+      const uint32_t here = at(i);
+      fit[i] = at(j);
+      moved[j] = here;
+    }
     std::sort(fit.begin(), fit.end());  // memory order for the passes below
+  } else {
+    fit.resize(memberCount);
+    for (size_t i = 0; i < memberCount; ++i) fit[i] = members[i];
   }
   std::vector<Patch> centroids;
   if (fit.empty()) return centroids;
@@ -119,6 +146,15 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     while (centroids.size() < static_cast<size_t>(k)) centroids.push_back(centroids[0]);
     return centroids;
   }
+  // The fitted patches, formed once: every pass below reads them many times.
+  std::vector<float> fitPatches(fit.size() * kPatchSize);
+  for (size_t i = 0; i < fit.size(); ++i) set.patchInto(fit[i], fitPatches.data() + i * kPatchSize);
+  auto fitPatch = [&](size_t i) { return fitPatches.data() + i * kPatchSize; };
+  auto fitCopy = [&](size_t i) {
+    Patch out;
+    std::copy(fitPatch(i), fitPatch(i) + kPatchSize, out.begin());
+    return out;
+  };
 
   // k-means++: each next centre drawn with probability proportional to D^2.
   std::vector<float> centreFeature;
@@ -127,11 +163,11 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     return lambda * (d * d);
   };
   const size_t first = rng.below(fit.size());
-  centroids.push_back(patchAt(set, fit[first]));
+  centroids.push_back(fitCopy(first));
   centreFeature.push_back(featureOf(fit[first]));
   std::vector<double> d2(fit.size());
   for (size_t i = 0; i < fit.size(); ++i) {
-    d2[i] = weightedDistance(set.patch(fit[i]), centroids[0].data());
+    d2[i] = weightedDistance(fitPatch(i), centroids[0].data());
     if (lambda > 0.0f) d2[i] += featureDistance(i, centreFeature[0]);
   }
   while (centroids.size() < static_cast<size_t>(k)) {
@@ -147,11 +183,11 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     } else {
       pick = rng.below(fit.size());
     }
-    centroids.push_back(patchAt(set, fit[pick]));
+    centroids.push_back(fitCopy(pick));
     centreFeature.push_back(featureOf(fit[pick]));
     const float* c = centroids.back().data();
     for (size_t i = 0; i < fit.size(); ++i) {
-      double d = weightedDistance(set.patch(fit[i]), c);
+      double d = weightedDistance(fitPatch(i), c);
       if (lambda > 0.0f) d += featureDistance(i, centreFeature.back());
       d2[i] = std::min<double>(d2[i], d);
     }
@@ -178,7 +214,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
       changed[c] = 0;
       const size_t end = std::min(fit.size(), (c + 1) * kChunk);
       for (size_t i = c * kChunk; i < end; ++i) {
-        const float* x = set.patch(fit[i]);
+        const float* x = fitPatch(i);
         float distance = 0.0f;
         const float xf = featureOf(fit[i]);
         const int best = nearestCentroid(x, t, k, kp, &distance, lambda, xf, extra.data());
@@ -204,9 +240,9 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
     }
     for (int j = 0; j < k; ++j) {
       if (n[j] == 0) {
-        const uint32_t restart = fit[rng.below(fit.size())];  // restart an empty cluster
-        centroids[j] = patchAt(set, restart);
-        centreFeature[j] = featureOf(restart);
+        const size_t restart = rng.below(fit.size());  // restart an empty cluster
+        centroids[j] = fitCopy(restart);
+        centreFeature[j] = featureOf(fit[restart]);
         continue;
       }
       centreFeature[j] = static_cast<float>(featureTotal[j] / static_cast<double>(n[j]));
@@ -221,8 +257,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const std::vector<uint32_t>& mem
 }
 
 // Splits members among the nearest of the centroids (stable order).
-std::vector<std::vector<uint32_t>> partition(const SampleSet& set,
-                                             const std::vector<uint32_t>& members,
+std::vector<std::vector<uint32_t>> partition(const SampleSet& set, const Members& members,
                                              const std::vector<Patch>& centroids, int threads) {
   const int k = static_cast<int>(centroids.size());
   int kp = 0;
@@ -233,10 +268,15 @@ std::vector<std::vector<uint32_t>> partition(const SampleSet& set,
     const size_t end = std::min(members.size(), (c + 1) * kChunk);
     for (size_t i = c * kChunk; i < end; ++i) {
       float distance = 0.0f;
-      label[i] = static_cast<uint8_t>(nearestCentroid(set.patch(members[i]), t, k, kp, &distance));
+      float x[kPatchSize];
+      set.patchInto(members[i], x);
+      label[i] = static_cast<uint8_t>(nearestCentroid(x, t, k, kp, &distance));
     }
   });
+  std::vector<size_t> sizes(k, 0);
+  for (uint8_t l : label) ++sizes[l];
   std::vector<std::vector<uint32_t>> parts(k);
+  for (int c = 0; c < k; ++c) parts[c].reserve(sizes[c]);  // exact: no spare capacity
   for (size_t i = 0; i < members.size(); ++i) parts[label[i]].push_back(members[i]);
   return parts;
 }
@@ -249,7 +289,7 @@ struct TreeBuilder {
   size_t nodesDone = 0;
   size_t nodesTotal = 0;
 
-  void build(std::vector<uint32_t> members, int levels, uint64_t nodeId, const Patch& centre,
+  void build(Members members, int levels, uint64_t nodeId, const Patch& centre,
              CodebookTree* node) {
     const uint64_t seed = mixSeed(options.seed, nodeId);
     if (levels <= 1) {
@@ -270,15 +310,16 @@ struct TreeBuilder {
       while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
       std::vector<std::vector<uint32_t>> parts =
           partition(set, members, centroids, options.threads);
-      members.clear();
-      members.shrink_to_fit();
+      members = Members();
       node->patches.assign(centroids.begin(), centroids.end());
       node->values.assign(kBranching, 0.0f);  // internal values are never read
       node->children.resize(kBranching);
       ++nodesDone;
       report(progress, "tree", nodesDone, nodesTotal);
       for (int c = 0; c < kBranching; ++c) {
-        build(std::move(parts[c]), levels - 1, nodeId * kBranching + c + 1, centroids[c],
+        Members child;
+        child.list = std::move(parts[c]);
+        build(std::move(child), levels - 1, nodeId * kBranching + c + 1, centroids[c],
               &node->children[c]);
       }
       return;
@@ -302,8 +343,9 @@ CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
     builder.nodesTotal += levelNodes;
     levelNodes *= kBranching;
   }
-  std::vector<uint32_t> members(set.patchCount());
-  for (size_t p = 0; p < members.size(); ++p) members[p] = static_cast<uint32_t>(p);
+  Members members;
+  members.identity = true;
+  members.all = set.patchCount();
   Patch centre{};
   centre.fill(0.5f);
   CodebookTree tree;
@@ -322,7 +364,9 @@ std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& se
     const size_t end = std::min(n, (c + 1) * kChunk);
     for (size_t p = c * kChunk; p < end; ++p) {
       int index = -1;
-      searchCodebookIndex(set.patch(p), codebook, &index);
+      float x[kPatchSize];
+      set.patchInto(p, x);
+      searchCodebookIndex(x, codebook, &index);
       assignment[p] = index;
     }
     const size_t finished = done.fetch_add(1) + 1;
