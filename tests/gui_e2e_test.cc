@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/control_panel.h"
@@ -434,6 +435,102 @@ TEST_F(Gui, ABrokenFileKeepsTheShownPictureAndItsResult) {
   clickControl("3. Save output");
   ASSERT_TRUE(x11test::waitUntil([&] { return fileExists(work_ + "/kept.bmp"); },
                                  milliseconds(10000)));
+  EXPECT_TRUE(program_.running());
+}
+
+// A hostile file: its name, its bytes and the reason the error box gives.
+struct HostileFile {
+  std::string name, bytes, reason;
+};
+
+// Small hostile files made from a good photo, PNG and BMP, one for each of the
+// checks in front of the image library.
+std::vector<HostileFile> hostileFiles(const std::string& photo) {
+  std::vector<HostileFile> files;
+  const std::string jpeg = readFile(photo);
+  const size_t scan = jpeg.find("\xFF\xDA");
+  const size_t frame = jpeg.find("\xFF\xC0");
+  if (scan == std::string::npos || frame == std::string::npos) return files;
+  files.push_back(
+      {"cut-before-scan.jpg", jpeg.substr(0, scan), "damaged JPEG file: file ends early"});
+  std::string huge = jpeg;
+  for (int k = 5; k <= 8; ++k) huge[frame + k] = '\xFF';  // 65535 x 65535
+  files.push_back({"huge.jpg", huge, "picture too large: 65535 x 65535 pixels"});
+
+  std::vector<uint8_t> rgb(24 * 16 * 3, 90), png;
+  if (!encodePixels(rgb.data(), 24, 16, ImageFormat::kPng, &png).ok()) return {};
+  const std::string good(png.begin(), png.end());
+  std::string badCrc = good;
+  badCrc[8 + 8 + 13] ^= 0x55;  // the header chunk's checksum
+  files.push_back({"bad-crc.png", badCrc, "damaged PNG file: checksum error"});
+  std::string longChunk = good.substr(0, 33);  // signature and header chunk
+  longChunk += std::string("\x7F\xFF\xFF\xF0IDAT", 8) + "xx";
+  files.push_back(
+      {"chunk-past-end.png", longChunk, "damaged PNG file: it ends before the IEND chunk"});
+
+  std::vector<uint8_t> pixels(64 * 48 * 3, 120), bmp;
+  if (!encodePixels(pixels.data(), 64, 48, ImageFormat::kBmp, &bmp).ok()) return {};
+  files.push_back({"short.bmp", std::string(bmp.begin(), bmp.begin() + bmp.size() / 2),
+                   "damaged BMP file: pixel data cut short"});
+
+  // Little-endian TIFF whose first directory lies far past the end.
+  files.push_back({"ifd-past-end.tif", std::string("II*\0\xF0\xFF\xFF\x7F\0\0\0\0", 12),
+                   "damaged TIFF file: an offset points outside the file"});
+  files.push_back({"empty.jpg", "", "the file is empty"});
+  std::string noise(3000, '\0');
+  unsigned state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 16);
+  }
+  files.push_back({"noise.png", noise, "unsupported image format"});
+  return files;
+}
+
+TEST_F(Gui, HostileFilesOneAfterAnotherKeepTheShownPicture) {
+  const std::string photo = kSource + "/data/samples/astronaut-q20.jpg";
+  std::vector<std::pair<std::string, std::string>> files;  // path and reason
+  for (const HostileFile& f : hostileFiles(photo)) {
+    files.emplace_back(work_ + "/" + f.name, f.reason);
+    std::ofstream(files.back().first, std::ios::binary) << f.bytes;
+  }
+  ASSERT_EQ(files.size(), 8u);
+  // A file the fuzzing once found to hang the JPEG reading.
+  files.emplace_back(
+      kSource + "/tests/data/fuzz/load_picture/hang-comment-past-end-after-frame.jpg",
+      "damaged JPEG file: file ends early");
+  startProgram();
+  loadAndClean(photo);
+  barrier();
+  const std::vector<Rgb> before = shotOf(area_);
+  int boxes = 0;
+  for (const auto& [path, reason] : files) {
+    SCOPED_TRACE(path);
+    answer(path);
+    clickControl("1. Load input ");
+    ++boxes;
+    ASSERT_TRUE(x11test::waitUntil(
+        [&] { return logCount("The file cannot be opened!") == boxes || !program_.running(); },
+        milliseconds(20000)));
+    ASSERT_TRUE(program_.running()) << readFile(work_ + "/stderr");
+    EXPECT_EQ(logCount("--text=The file cannot be opened!\\n" + path + "\\n" + reason + "\n"), 1)
+        << readFile(log_);
+    // A failed load draws nothing: two presses of space make the window
+    // draw what it now holds, the input in the right panel and back again.
+    pointIntoGraphicsArea();
+    server_.key("space");
+    ASSERT_TRUE(x11test::waitUntil([&] { return shotOf(area_) != before; }, milliseconds(5000)))
+        << "no result to flip";
+    server_.key("space");
+    ASSERT_TRUE(x11test::waitUntil([&] { return shotOf(area_) == before; }, milliseconds(5000)))
+        << "the panels changed";
+  }
+  EXPECT_EQ(logCount("--error"), boxes);
+  // The result of the photo is still there to save.
+  answer(work_ + "/kept.bmp");
+  clickControl("3. Save output");
+  EXPECT_TRUE(
+      x11test::waitUntil([&] { return fileExists(work_ + "/kept.bmp"); }, milliseconds(10000)));
   EXPECT_TRUE(program_.running());
 }
 
