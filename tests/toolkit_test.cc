@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "toolkit/glui.h"
+#include "toolkit/glui_internal.h"
 #include "toolkit/slider_model.h"
 
 // Last, and only for XOpenDisplay: its macros clash with other headers.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "toolkit/glui.h"
+#include "toolkit/glui_internal.h"
 
 namespace {
 

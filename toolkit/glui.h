@@ -7,7 +7,9 @@
 // downwards. Layout (packing and alignment) is computed without a window
 // system, so that it can be checked by tests; only drawing and event handling
 // need GLUT, and every GLUT call of the event rules goes through
-// GLUI_WindowSystem, which tests replace.
+// GLUI_WindowSystem, which tests replace. This header is what a program using
+// the toolkit needs; the layout's constants, the font and the window system
+// are in toolkit/glui_internal.h.
 #ifndef TOOLKIT_GLUI_H_
 #define TOOLKIT_GLUI_H_
 
@@ -39,21 +41,6 @@
 #define GLUI_SLIDER_INT 2
 #define GLUI_SLIDER_FLOAT 3
 
-// Layout constants (pixels).
-#define GLUI_XOFF 6
-#define GLUI_YOFF 6
-#define GLUI_ITEMSPACING 3
-#define GLUI_DEFAULT_CONTROL_WIDTH 100
-#define GLUI_DEFAULT_CONTROL_HEIGHT 13
-#define GLUI_BUTTON_SIZE 20
-#define GLUI_CHECKBOX_SIZE 13
-#define GLUI_STATICTEXT_SIZE 13
-#define GLUI_EDITTEXT_HEIGHT 20
-#define GLUI_SCROLL_ARROW_SIZE 16
-// The slider: its numeric field row, a gap of one item spacing, its track row.
-#define GLUI_SLIDER_HEIGHT (GLUI_EDITTEXT_HEIGHT + GLUI_ITEMSPACING + GLUI_SCROLL_ARROW_SIZE)
-#define GLUI_SLIDER_DEFAULT_WIDTH 130
-
 // Longest label a control keeps, in bytes; longer texts are cut.
 #define GLUI_MAX_LABEL 300
 
@@ -74,43 +61,14 @@ struct GLUI_RGB {
   }
 };
 
-// Width in pixels of text in GLUT's 12-point Helvetica bitmap font, the font of
-// every control; needs no window (the widths are the font's own).
-int glui_text_width(const std::string& text);
-// Width of one character code (0..255) in that font.
-int glui_char_width(unsigned char c);
-
-// The GLUT services the event rules use. The default one calls GLUT; tests
-// install their own (glui_set_window_system) to run the rules without windows.
-class GLUI_WindowSystem {
- public:
-  virtual ~GLUI_WindowSystem();
-  // Whether toolkit windows are real GLUT windows (drawn, with callbacks).
-  virtual bool real() const = 0;
-  virtual int get_window() = 0;                 // the current window, 0 if none
-  virtual void set_window(int window) = 0;      // make a window current
-  virtual void post_redisplay(int window) = 0;  // ask for a redraw of a window
-  // Calls f(value) once after msecs milliseconds.
-  virtual void set_timer(unsigned msecs, void (*f)(int), int value) = 0;
-};
-
-// Replaces the window system (nullptr: GLUT again). The object stays the caller's.
-void glui_set_window_system(GLUI_WindowSystem* system);
-GLUI_WindowSystem& glui_window_system();
-
-// Modifier bits as the control methods receive them (GLUT's values).
-#define GLUI_MOD_SHIFT 1
-#define GLUI_MOD_CTRL 2
-#define GLUI_MOD_ALT 4
-
 // Base of every control. Position and size are set by packing.
 class GLUI_Control {
  public:
+  GLUI_Control();  // the default size and margins of the toolkit's layout
   virtual ~GLUI_Control();
 
   int x_abs = 0, y_abs = 0;  // top-left corner in the window
-  int w = GLUI_DEFAULT_CONTROL_WIDTH;
-  int h = GLUI_DEFAULT_CONTROL_HEIGHT;
+  int w = 0, h = 0;          // size
   int alignment = GLUI_ALIGN_LEFT;
   int id = -1;
   std::string name;  // label (at most GLUI_MAX_LABEL bytes)
@@ -130,7 +88,7 @@ class GLUI_Control {
   // Whether window point (px, py) lies on the control (edges included).
   bool contains(int px, int py) const;
 
-  // --- for the toolkit's own use ---
+  // --- the toolkit's own (layout, drawing and event rules; see glui_internal.h) ---
   virtual bool is_container() const { return false; }
   virtual bool is_column() const { return false; }
   virtual bool can_focus() const { return false; }
@@ -148,8 +106,8 @@ class GLUI_Control {
   virtual void focus_lost() {}
 
   bool fixed_width = false;
-  int set_width = GLUI_DEFAULT_CONTROL_WIDTH;  // the width last given by set_w
-  int x_off = GLUI_XOFF, y_off_top = GLUI_YOFF, y_off_bot = GLUI_YOFF;
+  int set_width = 0;  // the width last given by set_w
+  int x_off = 0, y_off_top = 0, y_off_bot = 0;
   GLUI* glui_ = nullptr;
   GLUI_Control* parent_ = nullptr;
   std::vector<std::unique_ptr<GLUI_Control>> children_;
@@ -159,6 +117,7 @@ class GLUI_Control {
 class GLUI_Panel : public GLUI_Control {
  public:
   int type = GLUI_PANEL_EMBOSSED;
+  // --- the toolkit's own ---
   bool is_container() const override { return true; }
   void update_size() override;
   void draw() override;
@@ -168,6 +127,7 @@ class GLUI_Panel : public GLUI_Control {
 class GLUI_Column : public GLUI_Control {
  public:
   bool draw_bar = true;
+  // --- the toolkit's own ---
   bool is_column() const override { return true; }
   void draw() override;
 };
@@ -176,6 +136,7 @@ class GLUI_Column : public GLUI_Control {
 class GLUI_Button : public GLUI_Control {
  public:
   GLUI_Update_CB callback = nullptr;
+  // --- the toolkit's own ---
   bool can_focus() const override { return true; }
   void update_size() override;
   void draw() override;
@@ -192,6 +153,11 @@ class GLUI_Checkbox : public GLUI_Control {
   int* live_int = nullptr;  // written 0 or 1 after every toggle
   int int_val = 0;
   GLUI_Update_CB callback = nullptr;
+  void set_int_val(int value);  // no callback
+  int get_int_val() const { return int_val; }
+  bool shown_val() const { return showing; }  // what the box shows now
+
+  // --- the toolkit's own ---
   bool can_focus() const override { return true; }
   void update_size() override;
   void draw() override;
@@ -199,9 +165,6 @@ class GLUI_Checkbox : public GLUI_Control {
   void mouse_held(int x, int y, bool inside) override;
   void mouse_up(int x, int y, bool inside) override;
   bool key(unsigned char key, int modifiers) override;  // space toggles
-  void set_int_val(int value);                          // no callback
-  int get_int_val() const { return int_val; }
-  bool shown_val() const { return showing; }  // what the box shows now
   bool showing = false;
 };
 
@@ -213,6 +176,7 @@ class GLUI_StaticText : public GLUI_Control {
   // (the previously current GLUT window is current again afterwards). A longer
   // text widens the control unless its width is fixed.
   void set_text(const char* text);
+  // --- the toolkit's own ---
   void update_size() override;
   void draw() override;
 };
@@ -222,6 +186,7 @@ class GLUI_StaticText : public GLUI_Control {
 class GLUI_Spacer : public GLUI_Control {
  public:
   bool rule = false;
+  // --- the toolkit's own ---
   void update_size() override;
   void draw() override;
   // Where the rule lies: pixel columns x0..x1 (inclusive) of its dark row y;
@@ -242,7 +207,7 @@ class GLUI_Spacer : public GLUI_Control {
 //
 // Look: a row with the label and the numeric field (GLUI's edit text), then a
 // track row (GLUI's horizontal scrollbar: arrow boxes at both ends, a
-// checkerboard track and a raised thumb). Height GLUI_SLIDER_HEIGHT (39).
+// checkerboard track and a raised thumb). 39 pixels high.
 class GLUI_Slider : public GLUI_Control {
  public:
   ~GLUI_Slider() override;
@@ -255,6 +220,7 @@ class GLUI_Slider : public GLUI_Control {
   void set_float_limits(float low, float high);
   void set_speed(float speed) { model.set_speed(speed); }
 
+  // --- the toolkit's own ---
   bool can_focus() const override { return true; }
   void update_size() override;
   void draw() override;
@@ -267,7 +233,7 @@ class GLUI_Slider : public GLUI_Control {
 
   // Geometry, in window coordinates.
   int field_x() const;  // left edge of the numeric field's box
-  int track_y() const { return y_abs + GLUI_EDITTEXT_HEIGHT + GLUI_ITEMSPACING; }
+  int track_y() const;  // top of the track row
   int thumb_x() const;  // left edge of the thumb
   // Which part of the track row window x hits: -1 decrease, +1 increase, 0 thumb.
   int track_zone(int x) const;
@@ -333,6 +299,7 @@ class GLUI {
   void set_main_gfx_window(int window_id) { main_gfx_window = window_id; }
   int get_glut_window_id() const { return glut_window_id; }
 
+  // --- the toolkit's own (layout, drawing, the event rules; tests read them) ---
   // Packs and aligns the controls: sets every x_abs, y_abs, w, h and the
   // window's own size (w, h below), then places the window. Runs after every
   // change of the layout.
@@ -406,6 +373,12 @@ class GLUI_Master_Object {
   // Places every docked subwindow of the current window again.
   void reshape();
 
+  // Gives the keyboard focus to control (nullptr: to none). The control losing
+  // it is told first (an edit field commits).
+  void activate(GLUI_Control* control);
+
+  // --- the toolkit's own (the event rules and tests; see glui_internal.h) ---
+
   // Without a window system (tests): create a toolkit window that only lays
   // out its controls, docked to a parent of the given size. parent_window is
   // the id the window system reports for that parent; the new window gets
@@ -414,15 +387,11 @@ class GLUI_Master_Object {
                               int parent_window = 1, int window_id = -1);
 
   // The forwarding rules of the handlers above, for the given main window;
-  // modifiers GLUI_MOD_*. The installed GLUT handlers call these.
+  // modifiers GLUI_MOD_* (glui_internal.h). The installed GLUT handlers call these.
   void main_reshape(int window, int width, int height);
   void main_keyboard(int window, unsigned char key, int x, int y, int modifiers);
   void main_special(int window, int key, int x, int y, int modifiers);
   void main_mouse(int window, int button, int state, int x, int y);
-
-  // Gives the keyboard focus to control (nullptr: to none). The control losing
-  // it is told first (an edit field commits).
-  void activate(GLUI_Control* control);
   // Forgets every window and handler (tests).
   void clear();
   GLUI* find_glui(int window_id);

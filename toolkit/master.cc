@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "toolkit/glui.h"
+#include "toolkit/glui_internal.h"
 
 GLUI_Master_Object GLUI_Master;
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "toolkit/glui.h"
+#include "toolkit/glui_internal.h"
 
 namespace {
 
