@@ -1,7 +1,7 @@
-// A small window with a toolkit control panel on the right and a status bar
-// at the bottom, to look at and click (toolkit_demo), and the check that a
-// status text drawn at once leaves no black areas (toolkit_demo --check-status,
-// run under Xvfb by the tests).
+// A small window with a toolkit control panel (one control of each kind) on
+// the right and a status bar at the bottom, to look at and click
+// (toolkit_demo), and the check that a status text drawn at once leaves no
+// black areas (toolkit_demo --check-status, run under Xvfb by the tests).
 #include <GL/freeglut.h>
 
 #include <algorithm>
@@ -88,6 +88,7 @@ void onMouse(int button, int state, int x, int y) {
   std::fflush(stdout);
 }
 
+// One control of each kind in the panel, a status line in the bar.
 void build() {
   panel = GLUI_Master.create_glui_subwindow(mainWindow, GLUI_SUBWINDOW_RIGHT);
   bar = GLUI_Master.create_glui_subwindow(mainWindow, GLUI_SUBWINDOW_BOTTOM);
@@ -96,43 +97,16 @@ void build() {
   bar->bkgd_color.set(220, 220, 220);
   bar->set_text_color(50, 30, 75);
   GLUI_Panel* top = panel->get_main_panel();
-  panel->add_spacer_to_panel(top, 2);
-  panel->add_spacer_to_panel(top, 8, true);
-  panel->add_spacer_to_panel(top, 5);
   GLUI_Panel* row = panel->add_panel_to_panel(top, "", GLUI_PANEL_NONE);
+  panel->add_button_to_panel(row, "Help", 10, onControl);
   panel->add_column_to_panel(row, false);
-  GLUI_Button* help = panel->add_button_to_panel(row, "Help", 10, onControl);
-  panel->add_column_to_panel(row, false);
-  GLUI_Button* about = panel->add_button_to_panel(row, "About", 11, onControl);
-  for (GLUI_Button* b : {help, about}) {
-    b->set_w(41, true);
-    b->set_alignment(GLUI_ALIGN_CENTER);
-  }
-  panel->add_spacer_to_panel(top, 5);
+  panel->add_button_to_panel(row, "Reset zoom", 30, onControl);
   panel->add_spacer_to_panel(top, 8, true);
-  panel->add_spacer_to_panel(top, 10);
-  panel->add_spacer_to_panel(top, 1);
-  GLUI_Panel* commands = panel->add_panel_to_panel(top, "", GLUI_PANEL_NONE);
-  GLUI_Button* load = panel->add_button_to_panel(commands, "1. Load input ", 30, onControl);
-  panel->add_spacer_to_panel(commands, 15);
-  GLUI_Button* clean = panel->add_button_to_panel(commands, "2. Clean       ", 32, onControl);
-  panel->add_checkbox_to_panel(commands, "Smooth non-edge area", &smooth, 21, onControl);
-  panel->add_spacer_to_panel(commands, 15);
-  GLUI_Button* save = panel->add_button_to_panel(commands, "3. Save output", 33, onControl);
-  for (GLUI_Button* b : {load, clean, save}) {
-    b->set_w(103, true);
-    b->set_alignment(GLUI_ALIGN_CENTER);
-  }
-  panel->add_spacer_to_panel(top, 0);
-  panel->add_spacer_to_panel(top, 18);
-  panel->add_spacer_to_panel(top, 0, true);
-  panel->add_spacer_to_panel(top, 8);
+  panel->add_button_to_panel(top, "Long command", 32, onControl);
+  panel->add_checkbox_to_panel(top, "Smooth", &smooth, 21, onControl);
   panel->add_spacer_to_panel(top, 12);
   slider =
       panel->add_slider_to_panel(top, "Zoom", GLUI_SLIDER_FLOAT, &zoom, 0.5f, 10.0f, 20, onControl);
-  slider->set_speed(1.0f);
-  slider->set_w(160, true);
-  slider->set_alignment(GLUI_ALIGN_CENTER);
   status = bar->add_statictext("ready");
   status->set_w(490);
   status->set_alignment(GLUI_ALIGN_LEFT);
