@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "app/state.h"
 #include "app/status_line.h"
+#include "view/navigation.h"
 #include "platform/platform.h"
 #include "toolkit/glui.h"
 
@@ -40,7 +41,6 @@ namespace {
 constexpr int kSmallButtonWidth = 41;    // Help, About
 constexpr int kCommandButtonWidth = 103;  // the three numbered commands
 constexpr int kSliderWidth = 160;
-constexpr float kDefaultZoom = 2.0f;
 
 void onControlCallback(int id) { onControl(id); }
 

@@ -28,7 +28,7 @@ NavigationResult panBy(float* pan, double step) {
 }
 
 NavigationResult zoomIn(NavigationState* state, double step) {
-  state->zoom = static_cast<float>(state->zoom + step);  // the slider caps it at 10
+  state->zoom = static_cast<float>(state->zoom + step);  // the slider caps it at kMaxZoom
   NavigationResult result;
   result.redraw = true;
   result.setSlider = true;

@@ -6,9 +6,16 @@
 
 namespace nubo {
 
+// The zoom limits and the zoom a new picture starts at, for the Zoom slider,
+// the keys and the wheel alike: the slider's range, which every zoom change
+// stays within.
+constexpr float kMinZoom = 0.5f;
+constexpr float kMaxZoom = 10.0f;
+constexpr float kDefaultZoom = 2.0f;
+
 // The view state the rules read and write.
 struct NavigationState {
-  float zoom = 2.0f;
+  float zoom = kDefaultZoom;
   float panX = 0.0f, panY = 0.0f;          // centre of the magnified region, picture units
   float dragPanX = 0.0f, dragPanY = 0.0f;  // pan accumulated by drags
   int mouseButtons = 0;                    // bit b set while GLUT button b is held
@@ -22,9 +29,6 @@ struct NavigationResult {
   bool showHelp = false;   // open the keyboard help box
 };
 
-// The Zoom slider's range, which every zoom change stays within.
-constexpr float kMinZoom = 0.5f;
-constexpr float kMaxZoom = 10.0f;
 // One notch of the mouse wheel multiplies (up) or divides (down) the zoom by this.
 constexpr double kWheelZoomFactor = 1.25;
 // GLUT reports the wheel as presses of these buttons when no wheel callback is set.
