@@ -11,7 +11,7 @@
 # leak, input taking more than 10 s or process growing beyond 2 GB fails the
 # run: the script goes on with the other targets, then exits with 1. The input
 # that did it is left in build-fuzz/artifacts/NAME/ (crash-*, leak-*,
-# timeout-*, oom-*); replay it with build-fuzz/fuzz/fuzz_NAME FILE, fix the
+# timeout-*, oom-*); replay it with build-fuzz/fuzz_NAME FILE, fix the
 # fault and add the file to tests/data/fuzz/NAME, where the tests replay it.
 #
 # NUBO_FUZZ_TARGETS="codebook writers" runs only those targets.
@@ -42,7 +42,7 @@ for t in $targets; do
   if [ "$t" = load_picture ]; then seeds="$seeds tests/data/imageio"; fi
   # New inputs go into the first folder only; the seed folders stay as they are.
   # shellcheck disable=SC2086
-  if ASAN_OPTIONS=detect_leaks=1 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" \
+  if ASAN_OPTIONS=detect_leaks=1 "$build/fuzz_$t" -max_total_time="$seconds" \
        -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
        "$corpus" $seeds >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
