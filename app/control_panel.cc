@@ -10,9 +10,9 @@
 #include "app/commands.h"
 #include "app/state.h"
 #include "app/status_line.h"
-#include "view/navigation.h"
 #include "platform/platform.h"
 #include "toolkit/glui.h"
+#include "view/navigation.h"
 
 namespace nubo {
 
