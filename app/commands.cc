@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/output_name.h"
+#include "app/picture_files.h"
 #include "app/state.h"
 #include "app/status_line.h"
 #include "codebooks/codebook_choice.h"
@@ -17,7 +19,6 @@
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
 #include "imageio/image_io.h"
-#include "imageio/output_name.h"
 #include "platform/platform.h"
 #include "view/texture.h"
 

@@ -2,12 +2,14 @@
 nubo_test(imageio_test SOURCES imageio_test.cc LIBS nubo_imageio nubo_engine)
 # PNG output, read back with libpng itself.
 find_package(PNG REQUIRED)
-nubo_test(png_write_test SOURCES png_write_test.cc test_codebooks.cc LIBS nubo_imageio nubo_engine PNG::PNG)
+nubo_test(png_write_test SOURCES png_write_test.cc test_codebooks.cc LIBS nubo_clean_run nubo_imageio nubo_engine PNG::PNG)
 # The whole program once more under its own name, so that `ctest -R imageio`
 # selects it; a hung decoder must not hold the run up for long.
 add_test(NAME imageio_test COMMAND imageio_test)
 set_tests_properties(imageio_test PROPERTIES TIMEOUT 60)
-nubo_test(output_name_test SOURCES output_name_test.cc LIBS nubo_imageio nubo_engine)
+nubo_test(output_name_test SOURCES output_name_test.cc LIBS nubo_app_files)
+# The window's load and save commands (app/picture_files.h).
+nubo_test(picture_files_test SOURCES picture_files_test.cc LIBS nubo_app_files nubo_imageio nubo_engine)
 
 # JPEG decoding and the metadata read with a picture; compared with the image
 # library's own decode, so the test links it directly.

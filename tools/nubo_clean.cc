@@ -12,12 +12,13 @@
 #include <system_error>
 #include <vector>
 
+#include "app/output_name.h"
 #include "codebooks/codebook_choice.h"
 #include "datadir/data_dir.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
-#include "imageio/clean_run.h"
 #include "imageio/image_io.h"
+#include "tools/clean_run.h"
 #include "tools/cli_util.h"
 
 namespace {
