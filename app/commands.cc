@@ -10,14 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/output_name.h"
+#include "app/picture_files.h"
 #include "app/state.h"
 #include "app/status_line.h"
+#include "codebooks/codebook_choice.h"
 #include "datadir/data_dir.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
 #include "imageio/image_io.h"
-#include "imageio/output_name.h"
-#include "jpegutil/jpeg_util.h"
 #include "platform/platform.h"
 #include "view/texture.h"
 
@@ -137,37 +138,20 @@ const Codebook* pictureCodebook() {
     }
     return &codebook;
   }
-  auto found = bandCodebooks.find(pictureCodebookPath);
-  if (found == bandCodebooks.end()) {
-    Codebook loaded;
-    const Status status = loadCodebook(&loaded, pictureCodebookPath);
-    if (!status.ok()) {
-      if (status.code() == StatusCode::kCannotOpen) {
-        std::printf("can't open file %s\n", pictureCodebookPath.c_str());
-        std::fflush(stdout);
-      }
-      std::fprintf(stderr, "nubo: %s\n", status.message().c_str());
-      showStatus("No codebook is loaded: %s", status.message().c_str());
-      return nullptr;
-    }
-    found = bandCodebooks.emplace(pictureCodebookPath, std::move(loaded)).first;
+  Status status;
+  const Codebook* loaded = bandCodebooks.get(pictureCodebookPath, &status);
+  if (loaded == nullptr) {
+    std::fprintf(stderr, "nubo: %s\n", status.message().c_str());
+    showStatus("No codebook is loaded: %s", status.message().c_str());
   }
-  return &found->second;
+  return loaded;
 }
 
 void chooseCodebook() {
   CodebookChoice choice;
   const Status status = selectCodebookForFile(dataDirectory(), inputPath, &choice);
-  if (!status.ok() && status.code() != StatusCode::kCannotOpen) {
-    std::fprintf(stderr, "nubo: warning: %s\n", status.message().c_str());
-  }
+  reportCodebookChoice("nubo", inputPath, status, choice);
   pictureCodebookPath = choice.path;
-  if (choice.estimatedQuality >= 0) {
-    std::fprintf(stderr, "nubo: %s: estimated JPEG quality %d, codebook %s\n", inputPath,
-                 choice.estimatedQuality, choice.path.c_str());
-  } else {
-    std::fprintf(stderr, "nubo: %s: not a JPEG, codebook %s\n", inputPath, choice.path.c_str());
-  }
 }
 
 }  // namespace
@@ -192,13 +176,10 @@ void initCodebook() {
   findDataFolder();
   const std::string path = dataDirectory() + "/" + kDefaultCodebookName;
   showStatus("Building TSVQ......");
-  const Status status = loadCodebook(&codebook, path);
+  const Status status = loadCodebookReportingMissing(&codebook, path);
   if (status.ok()) {
     codebookPath = path;
-  } else if (status.code() == StatusCode::kCannotOpen) {
-    std::printf("can't open file %s\n", path.c_str());
-    std::fflush(stdout);
-  } else {
+  } else if (status.code() != StatusCode::kCannotOpen) {
     std::fprintf(stderr, "nubo: %s\n", status.message().c_str());
   }
   showStatus("ready");

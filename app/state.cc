@@ -43,6 +43,6 @@ unsigned logoTexture = 0;
 float logoExtentS = 1.0f;
 float logoExtentT = 1.0f;
 
-std::map<std::string, Codebook> bandCodebooks;
+CodebookCache bandCodebooks(loadCodebookReportingMissing, CodebookCache::Failures::kRetried);
 
 }  // namespace nubo

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "codebooks/codebook_choice.h"
 #include "engine/codebook.h"
 #include "engine/working_image.h"
 #include "view/comparison.h"
@@ -73,8 +74,9 @@ extern unsigned logoTexture;
 extern float logoExtentS;
 extern float logoExtentT;
 
-// Codebooks chosen by JPEG quality, loaded on first use and kept (keyed by path).
-extern std::map<std::string, Codebook> bandCodebooks;
+// Codebooks chosen by JPEG quality, loaded on first use and kept (keyed by
+// path); a failed load is tried again on the next clean.
+extern CodebookCache bandCodebooks;
 
 }  // namespace nubo
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/picture_files.h"
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/picture_files.h"
 #include "engine/codebook.h"
 #include "engine/colour.h"
 #include "engine/search.h"

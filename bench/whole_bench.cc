@@ -6,10 +6,11 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/output_name.h"
 #include "engine/codebook.h"
 #include "engine/search.h"
-#include "imageio/clean_run.h"
 #include "imageio/image_io.h"
+#include "tools/clean_run.h"
 
 int main(int argc, char** argv) {
   std::string input, codebookPath = "data/data", output = "/tmp/whole-bench-out.bmp";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_files.h"
 #include "engine/banded.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"

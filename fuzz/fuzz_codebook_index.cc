@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "codebooks/codebook_choice.h"
 #include "fuzz/fuzz_check.h"
-#include "jpegutil/jpeg_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace nubo;

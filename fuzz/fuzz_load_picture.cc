@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/picture_files.h"
 #include "engine/working_image.h"
 #include "fuzz/fuzz_check.h"
 #include "imageio/image_check.h"

@@ -1,6 +1,6 @@
-// Image loading through DevIL, behind structural file checks; saving as BMP
+// Image decoding through DevIL, behind structural file checks; encoding as BMP
 // (our own writer) or PNG (libpng, png_write.h); the atomic file writing used
-// by the save command.
+// by both programs' saves.
 #include "imageio/image_io.h"
 
 #include <IL/il.h>
@@ -171,17 +171,6 @@ Status decodeWithDevil(const uint8_t* lump, size_t size, const CheckedImage& che
 
 }  // namespace
 
-std::string lowerExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot + 1);
-  for (char& ch : ext) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return ext;
-}
-
 Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out) {
   *out = DecodedImage();
   if (data == nullptr && size != 0) return Status(StatusCode::kInvalidArgument, "no data");
@@ -227,56 +216,6 @@ Status decodeImageFile(const std::string& path, DecodedImage* out) {
     return tooLittleMemory();
   }
   return decodeImage(bytes.data(), bytes.size(), out);
-}
-
-Status loadInput(const std::string& inputPath, WorkingImage* image,
-                 const StatusCallback& showStatus, ImageMetadata* metadata,
-                 std::string* warning) {
-  releaseWorkingImage(image);
-  DecodedImage decoded;
-  Status status = decodeImageFile(inputPath, &decoded);
-  if (!status.ok()) return status;
-  if (metadata != nullptr) *metadata = std::move(decoded.metadata);
-  if (warning != nullptr) *warning = std::move(decoded.warning);
-  return loadDecoded(&decoded, image, showStatus);
-}
-
-Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
-                   ThreadPool* pool) {
-  DecodedImage& decoded = *picture;
-  // The working buffers take several times the decoded picture: refuse before
-  // anything is released or allocated when the memory is not there.
-  const Status status = checkPictureMemory(decoded.width, decoded.height,
-                                           workingMemoryBytes(decoded.width, decoded.height));
-  if (!status.ok()) return status;
-  releaseWorkingImage(image);
-  try {
-    if (showStatus) showStatus("Preprocessing the contaminated image......");
-    if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image, pool)) {
-      releaseWorkingImage(image);
-      return tooLittleMemory();
-    }
-    decoded.rgb = std::vector<uint8_t>();  // give the memory back before the textures
-    // The edge blocks are found by the pass, band by band, when it runs.
-    if (showStatus) showStatus("Detecting edge in the contaminated image......");
-    if (showStatus) showStatus("ready");
-  } catch (const std::bad_alloc&) {
-    releaseWorkingImage(image);
-    return tooLittleMemory();
-  } catch (...) {
-    releaseWorkingImage(image);
-    throw;
-  }
-  return Status::Ok();
-}
-
-bool applyBmpExtensionRule(std::string* path) {
-  if (path->find(".BMP") != std::string::npos || path->find(".bmp") != std::string::npos) {
-    return true;
-  }
-  if (path->size() + 4 > kMaxPathBytes) return false;
-  path->append(".bmp");
-  return true;
 }
 
 Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
@@ -383,33 +322,6 @@ Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat fo
 Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                            bool overwrite) {
   return nubo::writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
-}
-
-Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
-                   bool overwrite, const ImageMetadata& metadata) {
-  std::vector<uint8_t> bytes;
-  Status status = encodeOutput(image, format, &bytes, metadata);
-  if (!status.ok()) return status;
-  return writeFileAtomically(path, bytes, overwrite);
-}
-
-Status saveOutput(const WorkingImage& image, std::string* outputPath,
-                  const ImageMetadata& metadata) {
-  if (!image.imageLoaded) return Status::Ok();
-  if (!applyBmpExtensionRule(outputPath) || outputPath->size() > kMaxPathBytes) {
-    return Status(StatusCode::kInvalidArgument,
-                  "file name too long (at most " + std::to_string(kMaxPathBytes) + " bytes)");
-  }
-  const std::string ext = lowerExtension(*outputPath);
-  ImageFormat format;
-  if (ext == "bmp") {
-    format = ImageFormat::kBmp;
-  } else if (ext == "png") {
-    format = ImageFormat::kPng;
-  } else {
-    return Status(StatusCode::kInvalidArgument, "unsupported output format");
-  }
-  return savePicture(image, *outputPath, format, /*overwrite=*/true, metadata);
 }
 
 }  // namespace nubo

@@ -1,4 +1,7 @@
-// Image input and output: the only module that talks to DevIL. Files are
+// Pictures from bytes and back: decoding files (and their metadata) to pixels,
+// encoding pixels as BMP or PNG. The only module that talks to DevIL; the load
+// and save commands that use it live with the window (app/picture_files.h) and
+// the command line's run with nubo-clean (tools/clean_run.h). Files are
 // checked before DevIL sees them, so that damaged or hostile files give a clear
 // reason instead of a hang, a crash or uninitialised pixels.
 #ifndef NUBO_IMAGEIO_IMAGE_IO_H_
@@ -9,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/progress.h"
 #include "engine/status.h"
 #include "engine/working_image.h"
 #include "imageio/metadata.h"
@@ -19,8 +21,6 @@ namespace nubo {
 // Largest picture we accept, in pixels of the padded display buffer; beyond it
 // the working buffers (about 40 bytes per pixel) could not be allocated.
 constexpr int64_t kMaxPaddedPixels = int64_t{1} << 28;
-// Paths are kept in 256-byte buffers by the GUI: at most 255 bytes.
-constexpr size_t kMaxPathBytes = 255;
 
 // A decoded picture: width x height pixels of R, G, B bytes, bottom row first.
 struct DecodedImage {
@@ -44,35 +44,7 @@ Status decodeImage(const uint8_t* data, size_t size, DecodedImage* out);
 // the reason only (the caller adds the file name).
 Status decodeImageFile(const std::string& path, DecodedImage* out);
 
-// The load command: releases whatever image held, decodes the file and fills
-// the display buffers, reporting "Preprocessing the contaminated image......",
-// "Detecting edge in the contaminated image......" and "ready" (the luminance
-// and the edge blocks themselves are the pass's, band by band). On failure image
-// is left released with imageLoaded = 0 and the status gives the reason.
-// metadata and warning (may be null) receive those of the decoded file.
-Status loadInput(const std::string& inputPath, WorkingImage* image,
-                 const StatusCallback& showStatus, ImageMetadata* metadata = nullptr,
-                 std::string* warning = nullptr);
-
-// The second half of loadInput, for a caller that decoded (and so checked)
-// the file first. A picture whose working buffers would need more memory than
-// is available is refused with image left as it was; otherwise releases
-// whatever image held, fills the display buffers from
-// *picture (rows shared out on pool, when not null), frees its pixels and
-// reports the texts above. On failure image is left released with
-// imageLoaded = 0.
-Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
-                   ThreadPool* pool = nullptr);
-
 enum class ImageFormat { kBmp, kPng };
-
-// The lower-case extension of the last component of path, without the dot
-// ("png" for "a/b.PNG"); empty when there is none.
-std::string lowerExtension(const std::string& path);
-
-// Appends ".bmp" unless path contains ".BMP" or ".bmp" anywhere. Returns false
-// (path unchanged) when the result would exceed kMaxPathBytes.
-bool applyBmpExtensionRule(std::string* path);
 
 // Encodes the picture area of image.outputDisplay (exactly imageWidth x
 // imageHeight pixels) in the given format; PNG carries metadata (grey pictures
@@ -98,17 +70,6 @@ void writeBmpHeader(int width, int height, uint8_t* header);
 // the complete new file. With overwrite false an existing path is refused.
 Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                            bool overwrite);
-
-// The save command: applies the ".bmp" rule to *outputPath (kept extended) and
-// writes the output picture as BMP, or as the format DevIL picks from the
-// extension when the path already held ".bmp"/".BMP" elsewhere (we support BMP
-// and PNG). Does nothing and returns ok when no image is loaded.
-Status saveOutput(const WorkingImage& image, std::string* outputPath,
-                  const ImageMetadata& metadata = ImageMetadata());
-
-// Saves the output picture to path in format, without the extension rule.
-Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
-                   bool overwrite, const ImageMetadata& metadata = ImageMetadata());
 
 }  // namespace nubo
 

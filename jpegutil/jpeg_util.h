@@ -1,13 +1,12 @@
 // JPEG helpers built directly on libjpeg: compressing pictures the way most
-// libjpeg-based programs do, reading quantisation tables back, estimating the
-// quality a file was saved at, and choosing the codebook trained for that quality.
+// libjpeg-based programs do, reading quantisation tables back and estimating the
+// quality a file was saved at.
 #ifndef NUBO_JPEGUTIL_JPEG_UTIL_H_
 #define NUBO_JPEGUTIL_JPEG_UTIL_H_
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "engine/status.h"
@@ -85,57 +84,6 @@ int estimateQualityFromTables(const JpegQuantTables& tables, bool* exact = nullp
 
 // readJpegQuantTables + estimateQualityFromTables; -1 for non-JPEG or damaged data.
 int estimateJpegQuality(const uint8_t* data, size_t size);
-
-// ---------------------------------------------------------------------------
-// Codebook choice by quality
-// ---------------------------------------------------------------------------
-
-// One line of the codebook index: qualities minQuality..maxQuality (inclusive)
-// use the codebook in file (relative to the data folder).
-struct CodebookBand {
-  int minQuality = 0;
-  int maxQuality = 0;
-  std::string file;
-};
-
-// Name of the index file and of the quality-independent codebook in the data folder.
-constexpr const char* kCodebookIndexName = "index";
-constexpr const char* kDefaultCodebookName = "data";
-
-// Parses the text of an index file. Format, one band per line:
-//   <min-quality> <max-quality> <codebook-file>
-// qualities integers 1..100 with min <= max, bands must not overlap; the file
-// name is relative to the data folder (no absolute paths, no "..", no spaces).
-// Blank lines and lines starting with '#' (after blanks) are ignored; CR LF
-// line ends are accepted. Errors name the line: "index line 3: ...".
-Status parseCodebookIndex(const std::string& text, std::vector<CodebookBand>* bands);
-
-// What selectCodebook decided.
-struct CodebookChoice {
-  std::string path;           // codebook file to load
-  int estimatedQuality = -1;  // -1 when the input is not a JPEG
-  std::string reason;         // one line, for logs and the status bar
-};
-
-// Pure decision: the band containing estimatedQuality gives dataDir + "/" +
-// file; no band, or estimatedQuality -1, gives dataDir + "/data".
-void chooseCodebook(const std::string& dataDir, const std::vector<CodebookBand>& bands,
-                    int estimatedQuality, CodebookChoice* choice);
-
-// Estimates the quality of the input file's bytes and chooses a codebook from
-// dataDir/index. A missing index, non-JPEG input, no covering band or a
-// chosen codebook file that does not exist give the default dataDir + "/data"
-// with ok status. An index that exists but cannot be read or parsed returns
-// the error and still fills *choice with the default, so callers may warn and
-// go on.
-Status selectCodebook(const std::string& dataDir, const uint8_t* inputFileBytes, size_t size,
-                      CodebookChoice* choice);
-
-// selectCodebook for a file on disk: reads the start of inputPath (enough for
-// the JPEG header) first. An unreadable input gives the default codebook and
-// the read error.
-Status selectCodebookForFile(const std::string& dataDir, const std::string& inputPath,
-                             CodebookChoice* choice);
 
 }  // namespace nubo
 

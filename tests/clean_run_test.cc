@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "imageio/clean_run.h"
+#include "tools/clean_run.h"
 
 namespace nubo {
 namespace {

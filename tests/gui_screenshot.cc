@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/control_panel.h"
+#include "app/picture_files.h"
 #include "app/state.h"
 #include "engine/working_image.h"
 #include "imageio/image_io.h"

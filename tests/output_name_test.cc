@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "imageio/output_name.h"
+#include "app/output_name.h"
 
 namespace nubo {
 namespace {
@@ -50,6 +50,28 @@ TEST(OutputName, RefusesWhatCannotBeWrittenAndLeavesTheTargetAlone) {
   EXPECT_TRUE(outputTarget(std::string(248, 'a') + ".png", &target).ok());
   EXPECT_FALSE(outputTarget(std::string(252, 'a') + ".png", &target).ok());
 }
+
+TEST(OutputName, BmpExtensionRule) {
+  auto apply = [](std::string path) {
+    EXPECT_TRUE(applyBmpExtensionRule(&path));
+    return path;
+  };
+  EXPECT_EQ(apply("result"), "result.bmp");
+  EXPECT_EQ(apply("result.Bmp"), "result.Bmp.bmp");
+  EXPECT_EQ(apply("result.png"), "result.png.bmp");
+  EXPECT_EQ(apply("a.bmp.png"), "a.bmp.png");
+  EXPECT_EQ(apply("A.BMP"), "A.BMP");
+  EXPECT_EQ(apply("dir.bmp/result"), "dir.bmp/result");
+  EXPECT_EQ(apply(""), ".bmp");
+
+  std::string fits(251, 'x');  // 251 + 4 = 255 bytes
+  EXPECT_TRUE(applyBmpExtensionRule(&fits));
+  EXPECT_EQ(fits.size(), 255u);
+  std::string tooLong(252, 'x');
+  EXPECT_FALSE(applyBmpExtensionRule(&tooLong));
+  EXPECT_EQ(tooLong, std::string(252, 'x'));
+}
+
 
 }  // namespace
 }  // namespace nubo

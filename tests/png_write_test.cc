@@ -17,9 +17,9 @@
 
 #include "engine/thread_pool.h"
 #include "gtest/gtest.h"
-#include "imageio/clean_run.h"
 #include "imageio/image_io.h"
 #include "tests/test_codebooks.h"
+#include "tools/clean_run.h"
 
 namespace nubo {
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "codebooks/codebook_choice.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"

@@ -12,14 +12,14 @@
 #include <system_error>
 #include <vector>
 
+#include "app/output_name.h"
+#include "codebooks/codebook_choice.h"
 #include "datadir/data_dir.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
-#include "imageio/clean_run.h"
 #include "imageio/image_io.h"
-#include "jpegutil/jpeg_util.h"
+#include "tools/clean_run.h"
 #include "tools/cli_util.h"
-#include "tools/codebook_cache.h"
 
 namespace {
 
@@ -216,16 +216,6 @@ nubo::Status readStandardInput(std::vector<uint8_t>* bytes) {
   }
 }
 
-// Loads a codebook for the cache, printing the line a missing file gets.
-nubo::Status loadAndReport(nubo::Codebook* codebook, const std::string& path) {
-  nubo::Status status = nubo::loadCodebook(codebook, path);
-  if (status.code() == nubo::StatusCode::kCannotOpen) {
-    std::printf("can't open file %s\n", path.c_str());
-    std::fflush(stdout);
-  }
-  return status;
-}
-
 class Cleaner {
  public:
   explicit Cleaner(const Options& options)
@@ -263,17 +253,8 @@ class Cleaner {
           job.input == "-"
               ? nubo::selectCodebook(options_.dataDir, bytes.data(), bytes.size(), &choice)
               : nubo::selectCodebookForFile(options_.dataDir, job.input, &choice);
-      if (!s.ok() && s.code() != nubo::StatusCode::kCannotOpen) {
-        std::fprintf(stderr, "nubo-clean: warning: %s\n", s.message().c_str());
-      }
+      nubo::reportCodebookChoice("nubo-clean", name, s, choice);
       codebookPath = choice.path;
-      if (choice.estimatedQuality >= 0) {
-        std::fprintf(stderr, "nubo-clean: %s: estimated JPEG quality %d, codebook %s\n",
-                     name.c_str(), choice.estimatedQuality, codebookPath.c_str());
-      } else {
-        std::fprintf(stderr, "nubo-clean: %s: not a JPEG, codebook %s\n", name.c_str(),
-                     codebookPath.c_str());
-      }
     }
     bytes = std::vector<uint8_t>();
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
@@ -320,7 +301,7 @@ class Cleaner {
   const bool tty_;
   bool progressShown_ = false;
   std::string current_;
-  nubo::CodebookCache codebooks_{loadAndReport};
+  nubo::CodebookCache codebooks_;  // a missing codebook is reported once per run
   nubo::ThreadPool pool_;  // one set of workers for every file of the run
 };
 

@@ -2,6 +2,7 @@
 // in one PNG (for before/after illustrations).
 #include <cstdio>
 
+#include "app/picture_files.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
 

@@ -1,8 +1,8 @@
 // One command-line run on a decoded picture: cleaned band by band straight into
 // the bytes of the output file, which is then written atomically. Peak memory
 // is about the decoded picture plus the output file.
-#ifndef NUBO_IMAGEIO_CLEAN_RUN_H_
-#define NUBO_IMAGEIO_CLEAN_RUN_H_
+#ifndef NUBO_TOOLS_CLEAN_RUN_H_
+#define NUBO_TOOLS_CLEAN_RUN_H_
 
 #include <cstdint>
 #include <string>
@@ -52,4 +52,4 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
 
 }  // namespace nubo
 
-#endif  // NUBO_IMAGEIO_CLEAN_RUN_H_
+#endif  // NUBO_TOOLS_CLEAN_RUN_H_

@@ -1,5 +1,5 @@
 // The banded run: decoded rows in, output file bytes out.
-#include "imageio/clean_run.h"
+#include "tools/clean_run.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
