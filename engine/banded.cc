@@ -216,7 +216,19 @@ void cleanBand(const Job& job, int band, Scratch* s) {
       copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
       copyPixel(src + 3 * (w - 1 - x), in.bgr, dst + 3 * (w - 1 - x), out.bgr);
     }
-    for (int j = 2; j <= w - 3; ++j) {
+    int j = 2;
+    if (vectors) {
+      for (; j + 3 <= w - 3; j += 4) {
+        const uint8_t* p = src + 3 * j;
+        if (!convertAll && outRow[j] == yRow[j] && outRow[j + 1] == yRow[j + 1] &&
+            outRow[j + 2] == yRow[j + 2] && outRow[j + 3] == yRow[j + 3]) {
+          for (int k = 0; k < 4; ++k) copyPixel(p + 3 * k, in.bgr, dst + 3 * (j + k), out.bgr);
+          continue;
+        }
+        afterPassFourAvx2(p, in.bgr, yRow + j, outRow + j, convertAll, dst + 3 * j, out.bgr);
+      }
+    }
+    for (; j <= w - 3; ++j) {
       const uint8_t* p = src + 3 * j;
       if (!convertAll && outRow[j] == yRow[j]) {
         copyPixel(p, in.bgr, dst + 3 * j, out.bgr);

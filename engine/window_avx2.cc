@@ -116,4 +116,70 @@ int lumaRowAvx2(const uint8_t* pixels, bool bgr, int n, float* y, uint8_t* grey)
   return x;
 }
 
+namespace {
+
+// The byte of each lane's channel value: below 0 or NaN gives 0, above 1 gives
+// 1, times 255 truncated toward zero (as yiqToRgb's clamp).
+inline __m128i channelBytes(__m256d v) {
+  v = _mm256_and_pd(v, _mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_GE_OQ));
+  v = _mm256_min_pd(v, _mm256_set1_pd(1.0));
+  return _mm256_cvttpd_epi32(_mm256_mul_pd(v, _mm256_set1_pd(255.0)));
+}
+
+}  // namespace
+
+void afterPassFourAvx2(const uint8_t* in, bool inBgr, const float* inputY, const float* outputY,
+                       bool convertAll, uint8_t* out, bool outBgr) {
+  const int rAt = inBgr ? 2 : 0, bAt = inBgr ? 0 : 2;
+  const __m256d r = _mm256_cvtepi32_pd(_mm_setr_epi32(in[rAt], in[3 + rAt], in[6 + rAt], in[9 + rAt]));
+  const __m256d g = _mm256_cvtepi32_pd(_mm_setr_epi32(in[1], in[4], in[7], in[10]));
+  const __m256d b = _mm256_cvtepi32_pd(_mm_setr_epi32(in[bAt], in[3 + bAt], in[6 + bAt], in[9 + bAt]));
+  auto k = [](float c) { return _mm256_set1_pd(static_cast<double>(c)); };
+  const __m256d inv255 = _mm256_set1_pd(0.00392156862745098);
+  // I and Q of rgbToYiq, stored as floats.
+  const __m256d i = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_mul_pd(
+      _mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(k(0.596f), r), _mm256_mul_pd(k(0.275f), g)),
+                    _mm256_mul_pd(k(0.321f), b)),
+      inv255)));
+  const __m256d q = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_mul_pd(
+      _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(k(0.212f), r), _mm256_mul_pd(k(0.523f), g)),
+                    _mm256_mul_pd(k(0.311f), b)),
+      inv255)));
+  // yiqToRgb: red and green rounded to float, blue kept in double.
+  const __m256d y = _mm256_cvtps_pd(_mm_loadu_ps(outputY));
+  const __m256d red = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(
+      _mm256_add_pd(_mm256_mul_pd(k(0.9557f), i), _mm256_mul_pd(k(0.6199f), q)), y)));
+  const __m256d green = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(
+      _mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(-static_cast<double>(0.6469f)), q),
+                    _mm256_mul_pd(k(0.2716f), i)),
+      y)));
+  const __m256d blue = _mm256_add_pd(
+      y, _mm256_sub_pd(_mm256_mul_pd(k(1.7051f), q), _mm256_mul_pd(k(1.1082f), i)));
+  alignas(16) int32_t rb[4], gb[4], bb[4], lb[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(rb), channelBytes(red));
+  _mm_store_si128(reinterpret_cast<__m128i*>(gb), channelBytes(green));
+  _mm_store_si128(reinterpret_cast<__m128i*>(bb), channelBytes(blue));
+  _mm_store_si128(reinterpret_cast<__m128i*>(lb), channelBytes(y));  // lumaToByte
+  const int rTo = outBgr ? 2 : 0, bTo = outBgr ? 0 : 2;
+  for (int lane = 0; lane < 4; ++lane) {
+    const uint8_t* p = in + 3 * lane;
+    uint8_t* o = out + 3 * lane;
+    if (!convertAll) {
+      if (outputY[lane] == inputY[lane]) {  // Y as it was: the input bytes
+        o[rTo] = p[rAt];
+        o[1] = p[1];
+        o[bTo] = p[bAt];
+        continue;
+      }
+      if (p[0] == p[1] && p[1] == p[2]) {  // grey stays grey
+        o[0] = o[1] = o[2] = static_cast<uint8_t>(lb[lane]);
+        continue;
+      }
+    }
+    o[rTo] = static_cast<uint8_t>(rb[lane]);
+    o[1] = static_cast<uint8_t>(gb[lane]);
+    o[bTo] = static_cast<uint8_t>(bb[lane]);
+  }
+}
+
 }  // namespace nubo

@@ -34,6 +34,12 @@ void meanFourAvx2(const float* centre, ptrdiff_t stride, float* means);
 // left to the caller.
 int lumaRowAvx2(const uint8_t* pixels, bool bgr, int n, float* y, uint8_t* grey);
 
+// pixelAfterPass for four adjacent pixels: in holds their 3 bytes each (R, G,
+// B, or B, G, R when inBgr), inputY and outputY their Y before and after the
+// pass; out receives their bytes in the order outBgr says.
+void afterPassFourAvx2(const uint8_t* in, bool inBgr, const float* inputY, const float* outputY,
+                       bool convertAll, uint8_t* out, bool outBgr);
+
 }  // namespace nubo
 
 #endif  // NUBO_ENGINE_WINDOW_KERNELS_H_

@@ -121,6 +121,54 @@ TEST(WindowKernels, LuminanceRowOfEveryColourIsRgbToLuma) {
   EXPECT_EQ(lumaRowAvx2(pixels.data(), false, 5, y.data(), grey.data()), 0);
 }
 
+TEST(WindowKernels, FourPixelsAfterThePassArePixelAfterPass) {
+  if (!windowVectorsEnabled()) GTEST_SKIP() << "no AVX2 here";
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> near(-0.1f, 1.1f);
+  int grey = 0, kept = 0;
+  for (int trial = 0; trial < 200000; ++trial) {
+    uint8_t rgb[12], in[12], out[12];
+    float inputY[4], outputY[4];
+    for (int k = 0; k < 4; ++k) {
+      const int kind = static_cast<int>(rng() % 6);
+      for (int c = 0; c < 3; ++c) rgb[3 * k + c] = static_cast<uint8_t>(rng() % 256);
+      if (kind == 0) rgb[3 * k + 1] = rgb[3 * k + 2] = rgb[3 * k];  // grey
+      inputY[k] = rgbToLuma(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+      switch (kind) {
+        case 1:  // unchanged
+          outputY[k] = inputY[k];
+          break;
+        case 2:  // just off a level boundary, or beyond 0..1
+          outputY[k] = std::nextafter(static_cast<float>(rng() % 257) / 255.0f,
+                                      rng() % 2 ? 2.0f : -1.0f);
+          break;
+        case 3:
+          outputY[k] = rng() % 2 ? std::numeric_limits<float>::quiet_NaN() : -0.0f;
+          break;
+        default:
+          outputY[k] = inputY[k] + (near(rng) - 0.5f) * 0.16f;
+      }
+      grey += kind == 0;
+      kept += kind == 1;
+    }
+    const bool convertAll = trial % 3 == 0, inBgr = trial % 2 == 0, outBgr = trial % 5 < 2;
+    for (int k = 0; k < 4; ++k) {
+      for (int c = 0; c < 3; ++c) in[3 * k + c] = rgb[3 * k + (inBgr ? 2 - c : c)];
+    }
+    afterPassFourAvx2(in, inBgr, inputY, outputY, convertAll, out, outBgr);
+    for (int k = 0; k < 4; ++k) {
+      uint8_t want[3];
+      pixelAfterPass(rgb + 3 * k, inputY[k], outputY[k], convertAll, want);
+      for (int c = 0; c < 3; ++c) {
+        ASSERT_EQ(out[3 * k + (outBgr ? 2 - c : c)], want[c])
+            << "trial " << trial << " lane " << k << " channel " << c << " y " << outputY[k];
+      }
+    }
+  }
+  EXPECT_GT(grey, 1000);
+  EXPECT_GT(kept, 1000);
+}
+
 // Sets a search path (and with it the pass's kernels) for one scope.
 class PathScope {
  public:
