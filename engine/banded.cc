@@ -16,6 +16,7 @@
 
 #include "engine/colour.h"
 #include "engine/preprocess.h"
+#include "engine/window_kernels.h"
 
 namespace nubo {
 
@@ -88,18 +89,19 @@ void cleanBand(const Job& job, int band, Scratch* s) {
   auto inRow = [&](int y) { return in.top + static_cast<ptrdiff_t>(y) * in.stride; };
 
   auto start = Clock::now();
+  const bool vectors = windowVectorsEnabled();
   for (int y = yLo; y < yHi; ++y) {
     const uint8_t* p = inRow(y);
     float* yRow = s->y.data() + static_cast<size_t>(y - yLo) * w;
     uint8_t* gRow = s->grey.data() + static_cast<size_t>(y - yLo) * w;
-    for (int x = 0; x < w; ++x, p += 3) {
+    const int done = vectors ? lumaRowAvx2(p, in.bgr, w, yRow, gRow) : 0;
+    p += 3 * done;
+    for (int x = done; x < w; ++x, p += 3) {
       int r, g, b;
       rgbOf(p, in.bgr, &r, &g, &b);
-      float yiq[3];
-      rgbToYiq(yiq, r, g, b);
-      yRow[x] = yiq[0];
+      yRow[x] = rgbToLuma(r, g, b);
       // Y times 255, truncated: Y = 1 gives 255 (as detectEdgeBlocks).
-      gRow[x] = static_cast<uint8_t>(static_cast<int>(static_cast<double>(yiq[0]) * 255.0));
+      gRow[x] = static_cast<uint8_t>(static_cast<int>(static_cast<double>(yRow[x]) * 255.0));
     }
   }
   auto greyRow = [&](int y) {
@@ -129,36 +131,72 @@ void cleanBand(const Job& job, int band, Scratch* s) {
   const MutableRgbRows& out = *job.out;
   auto interior = [&](int i) { return i >= 2 && i < h - 2 && w >= 5; };
   // The pass over the band's rows first, so that the edge pixels of all of
-  // them are searched together.
+  // them are searched together. Four adjacent pixels at a time where the
+  // processor allows (and the picture is at least 8 wide, so that four
+  // interior pixels fit side by side).
   start = Clock::now();
   EdgePixelBatch& batch = *s->batch;
   batch.setOutput(s->outY.data(), 1);
+  const bool fours = vectors && w >= 8;
+  float local[kPatchSize];
   for (int i = r0; i < r1; ++i) {
     if (!interior(i)) continue;
     const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
     float* outRow = s->outY.data() + static_cast<size_t>(i - r0) * w;
     const size_t rowAt = static_cast<size_t>(i - r0) * w;
-    for (int j = 2; j <= w - 3; ++j) {
-      const float y = yRow[j];
-      const bool edgePixel = edgeAt(i, j);
-      if (!edgePixel && !smooth) {
-        outRow[j] = y;
-        continue;
-      }
-      float local[kPatchSize];
-      float* patch = edgePixel ? batch.nextPatch() : local;
+    auto gather = [&](int j, float* patch) {
       for (int a = 0; a < 5; ++a) {
         std::memcpy(patch + 5 * a, yRow + static_cast<ptrdiff_t>(a - 2) * w + (j - 2),
                     5 * sizeof(float));
       }
-      if (edgePixel) {
-        batch.addEdgePixel(rowAt + j, y);
+    };
+    // Every pixel's Y as it was; edge pixels get theirs from the batch.
+    std::memcpy(outRow + 2, yRow + 2, static_cast<size_t>(w - 4) * sizeof(float));
+    const uint8_t* flags = s->blocks.data() + static_cast<size_t>(i / kBlockSize - ub0) * blockCols;
+    for (int j = 2; j <= w - 3;) {
+      if (!flags[j / kBlockSize]) {
+        j = (j / kBlockSize + 1) * kBlockSize;
         continue;
       }
-      // The window spans at most two block rows and two block columns.
+      // A run of edge pixels: whole edge blocks side by side, within the interior.
+      int last = std::min(w - 3, j / kBlockSize * kBlockSize + kBlockSize - 1);
+      while (last < w - 3 && flags[(last + 1) / kBlockSize]) {
+        last = std::min(w - 3, last + kBlockSize);
+      }
+      if (fours) {
+        for (int g = j; g <= last; g += 4) {
+          const int at = std::min(g, w - 6);  // four interior pixels from at
+          batch.addEdgeFour(yRow + at, w, rowAt + at, g - at, std::min(g + 3, last) - at);
+        }
+      } else {
+        for (int k = j; k <= last; ++k) {
+          gather(k, batch.nextPatch());
+          batch.addEdgePixel(rowAt + k, yRow[k]);
+        }
+      }
+      j = last + 1;
+    }
+    if (!smooth) continue;
+    // Smoothing: the window mean of non-edge pixels with no edge block within
+    // their window (the window spans at most two block rows and two block
+    // columns); means computed four at a time and kept for the next pixels.
+    float means[4];
+    int meansFrom = -8;
+    for (int j = 2; j <= w - 3; ++j) {
+      if (edgeAt(i, j)) continue;
       const bool nearEdge = edgeAt(i - 2, j - 2) || edgeAt(i - 2, j + 2) || edgeAt(i + 2, j - 2) ||
                             edgeAt(i + 2, j + 2);
-      outRow[j] = cleanLuma(patch, y, false, nearEdge, smooth, *job.codebook);
+      if (nearEdge) continue;
+      if (!fours) {
+        gather(j, local);
+        outRow[j] = cleanLuma(local, yRow[j], false, false, true, *job.codebook);
+        continue;
+      }
+      if (j > meansFrom + 3) {
+        meansFrom = std::min(j, w - 6);
+        meanFourAvx2(yRow + meansFrom, w, means);
+      }
+      outRow[j] = means[j - meansFrom];
     }
   }
   batch.flush();
@@ -178,7 +216,19 @@ void cleanBand(const Job& job, int band, Scratch* s) {
       copyPixel(src + 3 * x, in.bgr, dst + 3 * x, out.bgr);
       copyPixel(src + 3 * (w - 1 - x), in.bgr, dst + 3 * (w - 1 - x), out.bgr);
     }
-    for (int j = 2; j <= w - 3; ++j) {
+    int j = 2;
+    if (vectors) {
+      for (; j + 3 <= w - 3; j += 4) {
+        const uint8_t* p = src + 3 * j;
+        if (!convertAll && outRow[j] == yRow[j] && outRow[j + 1] == yRow[j + 1] &&
+            outRow[j + 2] == yRow[j + 2] && outRow[j + 3] == yRow[j + 3]) {
+          for (int k = 0; k < 4; ++k) copyPixel(p + 3 * k, in.bgr, dst + 3 * (j + k), out.bgr);
+          continue;
+        }
+        afterPassFourAvx2(p, in.bgr, yRow + j, outRow + j, convertAll, dst + 3 * j, out.bgr);
+      }
+    }
+    for (; j <= w - 3; ++j) {
       const uint8_t* p = src + 3 * j;
       if (!convertAll && outRow[j] == yRow[j]) {
         copyPixel(p, in.bgr, dst + 3 * j, out.bgr);

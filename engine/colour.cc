@@ -22,8 +22,12 @@ uint8_t toByte(double v) {
 
 }  // namespace
 
+float rgbToLuma(int r, int g, int b) {
+  return static_cast<float>(((kYr * r + kYg * g) + kYb * b) * kInv255);
+}
+
 void rgbToYiq(float* yiq, int r, int g, int b) {
-  yiq[0] = static_cast<float>(((kYr * r + kYg * g) + kYb * b) * kInv255);
+  yiq[0] = rgbToLuma(r, g, b);
   yiq[1] = static_cast<float>(((kIr * r - kIg * g) - kIb * b) * kInv255);
   yiq[2] = static_cast<float>(((kQr * r - kQg * g) + kQb * b) * kInv255);
 }

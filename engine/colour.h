@@ -11,6 +11,9 @@ namespace nubo {
 // Writes Y, I, Q of the colour (r, g, b) into yiq[0..2]. Y lies in 0..1.
 void rgbToYiq(float* yiq, int r, int g, int b);
 
+// The Y alone of rgbToYiq (the same bits), for the stages that need no I and Q.
+float rgbToLuma(int r, int g, int b);
+
 // Writes R, G, B bytes for (y, i, q) into rgb[0..2]; each channel is clamped to
 // 0..1 (NaN gives 0), scaled by 255 and truncated toward zero.
 void yiqToRgb(uint8_t* rgb, float y, float i, float q);

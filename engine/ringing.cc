@@ -3,12 +3,14 @@
 #include "engine/ringing.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "engine/banded.h"
 #include "engine/colour.h"
 #include "engine/search.h"
 #include "engine/thread_pool.h"
+#include "engine/window_kernels.h"
 
 namespace nubo {
 
@@ -21,6 +23,11 @@ constexpr double kNormCentre = 0.5;
 constexpr double kInverseScale = 3.3333333333333335;
 
 }  // namespace
+
+bool windowVectorsEnabled() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have && searchPath() == SearchPath::kFastest;
+}
 
 bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch) {
   const int w = image.imageWidth;
@@ -72,7 +79,7 @@ float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoot
 EdgePixelBatch::EdgePixelBatch(const Codebook& book, int capacity, SearchBuffers* buffers)
     : codebook_(book),
       buffers_(buffers),
-      capacity_(capacity < 1 ? 1 : capacity),
+      capacity_(capacity < 4 ? 4 : capacity),
       patches_(static_cast<size_t>(capacity_) * kPatchSize),
       pending_(capacity_),
       found_(capacity_) {}
@@ -91,6 +98,27 @@ void EdgePixelBatch::addEdgePixel(size_t at, float y) {
   }
   pending_[count_] = {m, s, y, at};
   if (++count_ == capacity_) flush();
+}
+
+void EdgePixelBatch::addEdgeFour(const float* centre, ptrdiff_t stride, size_t at, int from,
+                                 int to) {
+  if (count_ + 4 > capacity_) flush();
+  const int first = count_;
+  float* slots = patches_.data() + static_cast<size_t>(first) * kPatchSize;
+  float m[4], s[4];
+  normaliseFourAvx2(centre, stride, slots, m, s);
+  for (int k = from; k <= to; ++k) {
+    const float y = centre[k];
+    if (s[k] == 0.0f) {  // flat window: the pixel keeps its Y
+      out_[(at + k) * outStride_] = y;
+      continue;
+    }
+    if (count_ != first + k) {
+      std::memcpy(nextPatch(), slots + static_cast<size_t>(k) * kPatchSize,
+                  kPatchSize * sizeof(float));
+    }
+    pending_[count_++] = {m[k], s[k], y, at + k};
+  }
 }
 
 void EdgePixelBatch::flush() {

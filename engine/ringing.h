@@ -82,7 +82,7 @@ float acceptPrediction(float d, float m, float s, float y);
 // result per pixel as cleanLuma. The caller gathers a pixel's window into
 // nextPatch() and hands it over with addEdgePixel(at, y); the pixel's Y lands
 // in out[at * outStride] at once or at the latest by flush(). Batches hold up
-// to capacity pixels; buffers (may be null) serve the search.
+// to capacity pixels (at least 4); buffers (may be null) serve the search.
 class EdgePixelBatch {
  public:
   EdgePixelBatch(const Codebook& book, int capacity, SearchBuffers* buffers);
@@ -94,6 +94,12 @@ class EdgePixelBatch {
   void setOutput(float* out, int outStride);
   float* nextPatch() { return patches_.data() + static_cast<size_t>(count_) * kPatchSize; }
   void addEdgePixel(size_t at, float y);
+  // The edge pixels from..to (lanes 0..3) of the four adjacent pixels whose
+  // first has its Y at centre (rows stride floats apart, every window pixel of
+  // the four readable) and its result at out[at * outStride]; the same results
+  // as gathering each window into nextPatch() and calling addEdgePixel.
+  // Needs windowVectorsEnabled().
+  void addEdgeFour(const float* centre, ptrdiff_t stride, size_t at, int from, int to);
   void flush();
 
  private:
