@@ -65,8 +65,8 @@ void deleteTextures() {
 // when the picture is larger than the GL's textures.
 const uint8_t* textureData(const std::vector<uint8_t>& buffer, std::vector<uint8_t>* reduced) {
   if (textureReductionFactor == 1) return buffer.data();
-  *reduced = reduceRgb(buffer.data(), image.paddedWidth, image.paddedHeight,
-                       textureReductionFactor);
+  *reduced =
+      reduceRgb(buffer.data(), image.paddedWidth, image.paddedHeight, textureReductionFactor);
   return reduced->data();
 }
 
@@ -79,8 +79,8 @@ bool textureFits(int width, int height) {
 }
 
 void createTextures() {
-  textureReductionFactor = textureReduction(image.paddedWidth, image.paddedHeight,
-                                            maxTextureSize());
+  textureReductionFactor =
+      textureReduction(image.paddedWidth, image.paddedHeight, maxTextureSize());
   while (textureReductionFactor < image.paddedWidth + image.paddedHeight &&
          !textureFits(image.paddedWidth / textureReductionFactor,
                       image.paddedHeight / textureReductionFactor)) {
@@ -121,8 +121,7 @@ bool mayReplace(const std::string& path) {
   }
   std::fprintf(stderr, "nubo: %s already exists; no box can ask whether to replace it: %s\n",
                path.c_str(), error.c_str());
-  showStatus("Not saved: %s already exists and no box can ask whether to replace it",
-             path.c_str());
+  showStatus("Not saved: %s already exists and no box can ask whether to replace it", path.c_str());
   return false;
 }
 
@@ -132,8 +131,7 @@ const Codebook* pictureCodebook() {
   const std::string defaultPath = dataDirectory() + "/" + kDefaultCodebookName;
   if (pictureCodebookPath.empty() || pictureCodebookPath == defaultPath) {
     if (codebook.empty()) {
-      showStatus("No codebook is loaded (%s/data): nothing to clean with",
-                 dataDirectory().c_str());
+      showStatus("No codebook is loaded (%s/data): nothing to clean with", dataDirectory().c_str());
       return nullptr;
     }
     return &codebook;

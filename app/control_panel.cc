@@ -38,7 +38,7 @@ const char kHelpText[] =
 
 namespace {
 
-constexpr int kSmallButtonWidth = 41;    // Help, About
+constexpr int kSmallButtonWidth = 41;     // Help, About
 constexpr int kCommandButtonWidth = 103;  // the three numbered commands
 constexpr int kSliderWidth = 160;
 
@@ -150,11 +150,9 @@ void addControlPanelContents(GLUI* panel, GLUI* bar) {
 
   GLUI_Panel* boxes = panel->add_panel_to_panel(top, "", GLUI_PANEL_NONE);
   panel->add_column_to_panel(boxes, false);
-  GLUI_Button* help = panel->add_button_to_panel(boxes, "Help", kHelpButton,
-                                                        onControlCallback);
+  GLUI_Button* help = panel->add_button_to_panel(boxes, "Help", kHelpButton, onControlCallback);
   panel->add_column_to_panel(boxes, false);
-  GLUI_Button* about = panel->add_button_to_panel(boxes, "About", kAboutButton,
-                                                         onControlCallback);
+  GLUI_Button* about = panel->add_button_to_panel(boxes, "About", kAboutButton, onControlCallback);
   for (GLUI_Button* button : {help, about}) {
     button->set_w(kSmallButtonWidth, true);
     button->set_alignment(GLUI_ALIGN_CENTER);
@@ -166,16 +164,16 @@ void addControlPanelContents(GLUI* panel, GLUI* bar) {
 
   panel->add_spacer_to_panel(top, 1);
   GLUI_Panel* commands = panel->add_panel_to_panel(top, "", GLUI_PANEL_NONE);
-  GLUI_Button* load = panel->add_button_to_panel(commands, "1. Load input ", kLoadButton,
-                                                        onControlCallback);
+  GLUI_Button* load =
+      panel->add_button_to_panel(commands, "1. Load input ", kLoadButton, onControlCallback);
   panel->add_spacer_to_panel(commands, 15);
-  GLUI_Button* clean = panel->add_button_to_panel(commands, "2. Clean       ",
-                                                         kCleanButton, onControlCallback);
-  panel->add_checkbox_to_panel(commands, "Smooth non-edge area", &smoothNonEdge,
-                                      kSmoothCheckbox, onControlCallback);
+  GLUI_Button* clean =
+      panel->add_button_to_panel(commands, "2. Clean       ", kCleanButton, onControlCallback);
+  panel->add_checkbox_to_panel(commands, "Smooth non-edge area", &smoothNonEdge, kSmoothCheckbox,
+                               onControlCallback);
   panel->add_spacer_to_panel(commands, 15);
-  GLUI_Button* save = panel->add_button_to_panel(commands, "3. Save output", kSaveButton,
-                                                        onControlCallback);
+  GLUI_Button* save =
+      panel->add_button_to_panel(commands, "3. Save output", kSaveButton, onControlCallback);
   for (GLUI_Button* button : {load, clean, save}) {
     button->set_w(kCommandButtonWidth, true);
     button->set_alignment(GLUI_ALIGN_CENTER);
@@ -187,8 +185,8 @@ void addControlPanelContents(GLUI* panel, GLUI* bar) {
   panel->add_spacer_to_panel(top, 8);
   panel->add_spacer_to_panel(top, 12);
 
-  zoomSlider = panel->add_slider_to_panel(top, "Zoom", GLUI_SLIDER_FLOAT, &zoom, kMinZoom,
-                                                 kMaxZoom, kZoomSliderId, onControlCallback);
+  zoomSlider = panel->add_slider_to_panel(top, "Zoom", GLUI_SLIDER_FLOAT, &zoom, kMinZoom, kMaxZoom,
+                                          kZoomSliderId, onControlCallback);
   zoomSlider->set_speed(1.0f);
   zoomSlider->set_w(kSliderWidth, true);
   zoomSlider->set_alignment(GLUI_ALIGN_CENTER);

@@ -52,9 +52,9 @@ void onDisplay() {
   if (frame.pictureLoaded) {
     frame.inputTexture = inputTexture;
     frame.outputTexture = rightPanelTexture();
-    frame.geometry = displayGeometry(image.imageWidth, image.imageHeight, image.paddedWidth,
-                                     image.paddedHeight, windowWidth, windowHeight, zoom, panX,
-                                     panY);
+    frame.geometry =
+        displayGeometry(image.imageWidth, image.imageHeight, image.paddedWidth, image.paddedHeight,
+                        windowWidth, windowHeight, zoom, panX, panY);
   }
   drawView(frame);
   glutSwapBuffers();

@@ -28,9 +28,9 @@ bool applyBmpExtensionRule(std::string* path);
 
 // What the save command writes for a name chosen in the save dialog.
 struct OutputTarget {
-  std::string path;                     // the file to write
+  std::string path;  // the file to write
   ImageFormat format = ImageFormat::kBmp;
-  bool extended = false;                // ".bmp" was appended to the chosen name
+  bool extended = false;  // ".bmp" was appended to the chosen name
 };
 
 // Fills *target for chosen. Fails (target unchanged) when the final path would

@@ -18,8 +18,7 @@ Status tooLittleMemory() {
 }  // namespace
 
 Status loadInput(const std::string& inputPath, WorkingImage* image,
-                 const StatusCallback& showStatus, ImageMetadata* metadata,
-                 std::string* warning) {
+                 const StatusCallback& showStatus, ImageMetadata* metadata, std::string* warning) {
   releaseWorkingImage(image);
   DecodedImage decoded;
   Status status = decodeImageFile(inputPath, &decoded);

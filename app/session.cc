@@ -57,9 +57,9 @@ bool handleSessionKey(unsigned char key) {
 void requestQuit() {
   if (resultUnsaved) {
     std::string error;
-    switch (platform::askQuestion(
-        "The cleaned picture has not been saved.\nQuit without saving it?", windowCaption,
-        &error)) {
+    switch (
+        platform::askQuestion("The cleaned picture has not been saved.\nQuit without saving it?",
+                              windowCaption, &error)) {
       case platform::Answer::kYes:
         break;
       case platform::Answer::kNo:

@@ -33,9 +33,9 @@ extern float aspectRatio;               // of the graphics area
 extern float& zoom;                     // live variable of the Zoom slider
 extern float& panX;
 extern float& panY;
-extern int smoothNonEdge;           // live variable of the smoothing checkbox
-extern double dragGain;             // drag pixels to pan units
-extern char statusText[kTextBytes];  // what the status line shows
+extern int smoothNonEdge;               // live variable of the smoothing checkbox
+extern double dragGain;                 // drag pixels to pan units
+extern char statusText[kTextBytes];     // what the status line shows
 extern char homeDirectory[kPathBytes];  // current folder at start-up
 extern int mainWindow;                  // GLUT id of the main window
 extern Codebook codebook;               // loaded at start-up from data/data

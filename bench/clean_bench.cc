@@ -58,10 +58,12 @@ int main(int argc, char** argv) {
   nubo::analyseImage(&image);  // for the share of edge blocks only
   long edge = 0;
   for (int32_t e : image.edgeBlockMap) edge += e;
-  std::printf("picture %s: %dx%d (%.2f MP), %.1f%% in edge blocks; codebook %s: depth %d, %d leaves, %zu codewords\n",
-              input.c_str(), image.imageWidth, image.imageHeight, megapixels,
-              100.0 * edge / image.edgeBlockMap.size(), codebookPath.c_str(), codebook.depth(),
-              codebook.leafCount(), codebook.codewords.size());
+  std::printf(
+      "picture %s: %dx%d (%.2f MP), %.1f%% in edge blocks; codebook %s: depth %d, %d leaves, %zu "
+      "codewords\n",
+      input.c_str(), image.imageWidth, image.imageHeight, megapixels,
+      100.0 * edge / image.edgeBlockMap.size(), codebookPath.c_str(), codebook.depth(),
+      codebook.leafCount(), codebook.codewords.size());
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   for (int threads : {1, cores}) {
     const double t = bestSeconds(image, codebook, threads, repeats);

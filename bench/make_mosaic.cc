@@ -51,8 +51,9 @@ int main(int argc, char** argv) {
         const int sx = fold(x0 + x, photo.width);
         const uint8_t* src =
             photo.rgb.data() + (static_cast<size_t>(photo.height - 1 - sy) * photo.width + sx) * 3;
-        const size_t at = (static_cast<size_t>(cell / cols * cellHeight + y) * w +
-                           cell % cols * cellWidth + x) * 3;
+        const size_t at =
+            (static_cast<size_t>(cell / cols * cellHeight + y) * w + cell % cols * cellWidth + x) *
+            3;
         std::copy(src, src + 3, rgb.data() + at);
       }
     }

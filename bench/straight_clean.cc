@@ -193,7 +193,8 @@ int main(int argc, char** argv) {
         const float m = static_cast<float>(nubo::patchMean(patch));
         const float sd = static_cast<float>(nubo::patchStdDev(m, patch));
         if (sd != 0.0f) {
-          for (float& v : patch) v = static_cast<float>((v - static_cast<double>(m)) * 0.3 / sd + 0.5);
+          for (float& v : patch)
+            v = static_cast<float>((v - static_cast<double>(m)) * 0.3 / sd + 0.5);
           const float d = searchPlain(patch, cb, 0);
           if (d != -1.0f && !std::isnan(d)) {
             const double pred = ((d - 0.5) * sd) * 3.3333333333333335 + m;

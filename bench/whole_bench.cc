@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
   const nubo::ImageFormat format =
       nubo::lowerExtension(output) == "png" ? nubo::ImageFormat::kPng : nubo::ImageFormat::kBmp;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  std::printf("| threads | MP | decode | preprocess | pass | back | encode | write | total ms | MP/s |\n");
+  std::printf(
+      "| threads | MP | decode | preprocess | pass | back | encode | write | total ms | MP/s |\n");
   for (int threads : {1, cores}) {
     nubo::ThreadPool pool(threads);
     nubo::RunTimes best;
@@ -51,20 +52,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "whole-bench: %s: %s\n", input.c_str(), s.message().c_str());
         return 1;
       }
-      t.decodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+      t.decodeMs =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
       mp = picture.width * static_cast<double>(picture.height) / 1e6;
       s = nubo::cleanToFile(&picture, codebook, nubo::CleanOptions(), &pool, output, format, true,
                             {}, &t);
       const double total =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
       if (!s.ok()) {
         std::fprintf(stderr, "whole-bench: %s\n", s.message().c_str());
         return 1;
       }
       if (total < bestTotal) bestTotal = total, best = t;
     }
-    std::printf("| %d | %.1f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.2f |\n", threads, mp,
-                best.decodeMs, best.preprocessMs, best.passMs, best.backMs, best.encodeMs,
+    std::printf("| %d | %.1f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.2f |\n", threads,
+                mp, best.decodeMs, best.preprocessMs, best.passMs, best.backMs, best.encodeMs,
                 best.writeMs, bestTotal, mp / (bestTotal / 1000));
   }
   return 0;

@@ -3,9 +3,9 @@
 // removeRinging on the same pool, encode the saved BMP; then the command line's
 // pass (cleanInBands from the decoded rows into a separate picture) for the
 // speed per pixel. Prints each stage's time, the peak memory of the process up
-// to the window's save in bytes per picture pixel, and whether the window's saved file equals what the
-// command line's pass writes. Textures are not made (no GL here): they add
-// what the GL keeps of two textures of paddedWidth x paddedHeight.
+// to the window's save in bytes per picture pixel, and whether the window's saved file equals what
+// the command line's pass writes. Textures are not made (no GL here): they add what the GL keeps of
+// two textures of paddedWidth x paddedHeight.
 #include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
   start = Clock::now();
   nubo::WorkingImage image;
   int texts = 0;
-  s = nubo::loadDecoded(&decoded, &image, [&](const std::string&) { ++texts; }, &pool);
+  s = nubo::loadDecoded(
+      &decoded, &image, [&](const std::string&) { ++texts; }, &pool);
   if (!s.ok()) {
     std::fprintf(stderr, "window-bench: %s\n", s.message().c_str());
     return 1;
@@ -101,9 +102,10 @@ int main(int argc, char** argv) {
               decodeMs + fillMs);
   std::printf("window clean: %.0f ms, %.2f MP/s; BMP encode %.0f ms\n", cleanMs,
               pixels / 1e3 / cleanMs, encodeMs);
-  std::printf("peak memory after load, clean and encode: %ld MB (%.1f bytes per picture pixel;"
-              " %ld MB before the load, codebook %ld MB)\n",
-              windowKb / 1024, windowKb * 1024.0 / pixels, beforeLoadKb / 1024, codebookKb / 1024);
+  std::printf(
+      "peak memory after load, clean and encode: %ld MB (%.1f bytes per picture pixel;"
+      " %ld MB before the load, codebook %ld MB)\n",
+      windowKb / 1024, windowKb * 1024.0 / pixels, beforeLoadKb / 1024, codebookKb / 1024);
   if (!compare) return 0;
 
   // nubo-clean's pass, after the window's figures are taken: the file decoded

@@ -94,7 +94,6 @@ Status readFilePrefix(const std::string& path, size_t maxBytes, std::vector<uint
   return Status::Ok();
 }
 
-
 }  // namespace
 
 Status parseCodebookIndex(const std::string& text, std::vector<CodebookBand>* bands) {

@@ -30,8 +30,8 @@ struct DataDirSources {
 
 // The outcome of a search.
 struct DataDirResult {
-  std::string dir;                 // folder used; empty when no candidate qualified
-  bool firstChoice = false;        // dir is the first folder tried
+  std::string dir;           // folder used; empty when no candidate qualified
+  bool firstChoice = false;  // dir is the first folder tried
   // dir is where a user expects it: the folder asked for with --data-dir, data/
   // below the start-up folder or the installed data beside the program. Other
   // folders ($NUBO_DATA_DIR, the source tree) are worth naming on standard error.

@@ -38,11 +38,11 @@ int64_t nsSince(Clock::time_point start) {
 }
 
 struct Scratch {
-  std::vector<float> y;       // luminance rows yLo.., width each
-  std::vector<uint8_t> grey;  // the same rows as grey levels
-  std::vector<uint8_t> mask;  // one row of the edge mask
+  std::vector<float> y;         // luminance rows yLo.., width each
+  std::vector<uint8_t> grey;    // the same rows as grey levels
+  std::vector<uint8_t> mask;    // one row of the edge mask
   std::vector<uint8_t> blocks;  // edge flags of block rows ub0.., one per block column
-  std::vector<float> outY;    // the band's cleaned rows
+  std::vector<float> outY;      // the band's cleaned rows
   SearchBuffers search;
   std::unique_ptr<EdgePixelBatch> batch;  // the band's edge pixels, searched together
 };

@@ -57,8 +57,8 @@ class Reader {
 };
 
 Status truncated(size_t offset) {
-  return Status(StatusCode::kInvalidData,
-                "the file ends before the tree is complete (at byte " + std::to_string(offset) + ")");
+  return Status(StatusCode::kInvalidData, "the file ends before the tree is complete (at byte " +
+                                              std::to_string(offset) + ")");
 }
 
 // Reads 9 internal codewords (patch, then value) for node and opens its child block.
@@ -83,7 +83,9 @@ void readInternal(Reader* in, int node, Codebook* cb) {
 void packForFilter(Codebook* cb) {
   size_t total = 0;
   for (const CodebookNode& n : cb->nodes) {
-    if (n.type <= 1) total += static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
+    if (n.type <= 1)
+      total +=
+          static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues;
   }
   cb->scaled.assign(total, 0.0f);
   size_t offset = 0;
@@ -95,7 +97,8 @@ void packForFilter(Codebook* cb) {
     double maxNorm = 0.0;
     for (int k = 0; k < n.count; ++k) {
       const Codeword& cw = cb->codewords[n.firstCodeword + k];
-      float* group = cb->scaled.data() + offset + static_cast<size_t>(k / kFilterLanes) * kFilterGroupValues;
+      float* group =
+          cb->scaled.data() + offset + static_cast<size_t>(k / kFilterLanes) * kFilterGroupValues;
       for (int e = 0; e < kPatchSize; ++e) {
         scaledPatch[e] = kScaledWeights[e] * cw.patch[e];
         group[e * kFilterLanes + k % kFilterLanes] = scaledPatch[e];
@@ -181,9 +184,9 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
                                                     " has " + std::to_string(count) + " codewords");
       }
       if (static_cast<uint64_t>(count) > in.left() / kCodewordRecordBytes) {
-        return Status(StatusCode::kInvalidData,
-                      "a leaf at byte " + std::to_string(in.pos() - 16) + " claims " +
-                          std::to_string(count) + " codewords, more than the file holds");
+        return Status(StatusCode::kInvalidData, "a leaf at byte " + std::to_string(in.pos() - 16) +
+                                                    " claims " + std::to_string(count) +
+                                                    " codewords, more than the file holds");
       }
       ++cb.nodes[cursor].count;
       CodebookNode& leaf = cb.nodes[slot];

@@ -18,7 +18,8 @@ void putF32(float f, std::vector<uint8_t>* out) {
   putU32(bits, out);
 }
 
-void putCodeword(const std::array<float, kPatchSize>& patch, float value, std::vector<uint8_t>* out) {
+void putCodeword(const std::array<float, kPatchSize>& patch, float value,
+                 std::vector<uint8_t>* out) {
   for (float v : patch) putF32(v, out);
   putF32(value, out);
 }
@@ -30,7 +31,8 @@ Status put(const CodebookTree& node, bool isRoot, std::vector<uint8_t>* out) {
   if (internal) {
     if (node.patches.size() != kBranching || node.children.size() != kBranching ||
         (!node.values.empty() && node.values.size() != kBranching)) {
-      return Status(StatusCode::kInvalidArgument, "an internal node needs 9 codewords and 9 children");
+      return Status(StatusCode::kInvalidArgument,
+                    "an internal node needs 9 codewords and 9 children");
     }
     for (int k = 0; k < kBranching; ++k) {
       putCodeword(node.patches[k], node.values.empty() ? 0.0f : node.values[k], out);
@@ -45,10 +47,12 @@ Status put(const CodebookTree& node, bool isRoot, std::vector<uint8_t>* out) {
     return Status(StatusCode::kInvalidArgument, "a node must be internal (0) or a leaf (1)");
   }
   if (node.patches.empty() || node.values.size() != node.patches.size() || !node.children.empty()) {
-    return Status(StatusCode::kInvalidArgument, "a leaf needs at least one codeword and one value each");
+    return Status(StatusCode::kInvalidArgument,
+                  "a leaf needs at least one codeword and one value each");
   }
   putU32(static_cast<uint32_t>(node.patches.size()), out);
-  for (size_t k = 0; k < node.patches.size(); ++k) putCodeword(node.patches[k], node.values[k], out);
+  for (size_t k = 0; k < node.patches.size(); ++k)
+    putCodeword(node.patches[k], node.values[k], out);
   return Status::Ok();
 }
 

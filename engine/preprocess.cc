@@ -39,7 +39,8 @@ void sobelMaskRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, in
   at(0);
   // Inner columns without the clamps, so the compiler can vectorise them.
   for (int x = 1; x < width - 1; ++x) {
-    const int gx = (up[x + 1] + 2 * mid[x + 1] + down[x + 1]) - (up[x - 1] + 2 * mid[x - 1] + down[x - 1]);
+    const int gx =
+        (up[x + 1] + 2 * mid[x + 1] + down[x + 1]) - (up[x - 1] + 2 * mid[x - 1] + down[x - 1]);
     const int gy = (down[x - 1] + 2 * down[x] + down[x + 1]) - (up[x - 1] + 2 * up[x] + up[x + 1]);
     mask[x] = gx * gx + gy * gy >= kMinSquare ? 1 : 0;
   }
@@ -63,7 +64,8 @@ void detectEdgeBlocks(AnalysedImage* image) {
   std::vector<uint8_t> grey(static_cast<size_t>(w) * h);
   for (size_t p = 0; p < grey.size(); ++p) {
     // Y times 255, truncated: Y = 1 gives 255.
-    grey[p] = static_cast<uint8_t>(static_cast<int>(static_cast<double>(image->inputYiq[p * 3]) * 255.0));
+    grey[p] =
+        static_cast<uint8_t>(static_cast<int>(static_cast<double>(image->inputYiq[p * 3]) * 255.0));
   }
   const std::vector<uint8_t> mask = sobelEdgeMask(grey.data(), w, h);
   image->edgeBlockMap.assign(static_cast<size_t>(w) * h, 0);
@@ -82,7 +84,8 @@ void detectEdgeBlocks(AnalysedImage* image) {
       }
       if (!edge) continue;
       for (int y = top; y < bottom; ++y) {
-        std::fill_n(image->edgeBlockMap.begin() + static_cast<size_t>(y) * w + left, right - left, 1);
+        std::fill_n(image->edgeBlockMap.begin() + static_cast<size_t>(y) * w + left, right - left,
+                    1);
       }
     }
   }

@@ -39,8 +39,7 @@ struct CleanOptions {
 //   gives without chrominance); any other changed pixel takes yiqToRgb. So a
 //   picture the pass leaves alone comes out byte for byte, and a grey picture
 //   stays grey.
-void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll,
-                    uint8_t* out);
+void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll, uint8_t* out);
 
 // The window's clean: cleanInBands from inputDisplay into the picture area of
 // outputDisplay, on pool (so the same bytes as nubo-clean for the same options).

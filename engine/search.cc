@@ -18,7 +18,6 @@ const double kPatchWeights[kPatchSize] = {
     0.0121, 0.0261, 0.0337, 0.0261, 0.0121,
 };
 
-
 // The float filter and why it is exact.
 //
 // u = 2^-24 (float rounding), ud = 2^-53 (double). For a patch a and a codeword
@@ -82,7 +81,8 @@ double survivorLimit(float smallest, double normSum) {
   const double margin = kFilterNorm * normSum + kFilterAbsolute;
   const double upper = (1.0 + kFilterRelative) * std::sqrt(static_cast<double>(smallest)) + margin;
   // 1 + 2 kFilterRelative > 1 / (1 - kFilterRelative).
-  const double root = (upper * (1.0 + kExactRelative) + kExactAbsolute + margin) * (1.0 + 2.0 * kFilterRelative);
+  const double root =
+      (upper * (1.0 + kExactRelative) + kExactAbsolute + margin) * (1.0 + 2.0 * kFilterRelative);
   // A handful of double roundings above: 1e-10 relative covers them.
   return root * root * (1.0 + 1e-10);
 }
@@ -101,12 +101,13 @@ void filterSumsPortable(const float* scaledPatch, const float* groups, int group
   }
 }
 
-void filterBlockPortable(const float* transposed, const float* groups, int count, const double* normSums,
-                         float* sums, int* smallest, int* survivors) {
+void filterBlockPortable(const float* transposed, const float* groups, int count,
+                         const double* normSums, float* sums, int* smallest, int* survivors) {
   for (int c = 0; c < count; ++c) {
     float sum[kFilterLanes] = {};
     for (int e = 0; e < kPatchSize; ++e) {
-      const float b = groups[(c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes];
+      const float b =
+          groups[(c / kFilterLanes) * kFilterGroupValues + e * kFilterLanes + c % kFilterLanes];
       for (int l = 0; l < kFilterLanes; ++l) {
         const float d = transposed[e * kFilterLanes + l] - b;
         sum[l] += d * d;
@@ -192,8 +193,8 @@ template <int Locality = 3>
 void prefetchNode(const Codebook& codebook, const CodebookNode& n) {
   if (n.type > 1) return;
   const char* from = reinterpret_cast<const char*>(codebook.scaled.data() + n.scaledOffset);
-  const size_t bytes =
-      static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) * kFilterGroupValues * sizeof(float);
+  const size_t bytes = static_cast<size_t>((n.count + kFilterLanes - 1) / kFilterLanes) *
+                       kFilterGroupValues * sizeof(float);
   for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(from + b, 0, Locality);
 }
 
@@ -265,13 +266,15 @@ int chooseFromSums(const PatchView& p, const Codebook& codebook, const CodebookN
 // The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode
 // gives it: through the filter when the patch and the node allow it.
 int nearest(const PatchView& p, const Codebook& codebook, const CodebookNode& n, Kernel kernel) {
-  if (kernel == kKernelPlain || p.norm < 0.0 || !n.filterable) return nearestExactly(p.raw, codebook, n);
+  if (kernel == kKernelPlain || p.norm < 0.0 || !n.filterable)
+    return nearestExactly(p.raw, codebook, n);
   alignas(32) float sums[kMaxFilterCodewords];
   const float* groups = codebook.scaled.data() + n.scaledOffset;
   const int groupCount = (n.count + kFilterLanes - 1) / kFilterLanes;
   if (kernel == kKernelAvx2) {
     int survivors;
-    const int smallest = filterNearestAvx2(p.scaled, groups, n.count, p.norm + n.maxScaledNorm, sums, &survivors);
+    const int smallest =
+        filterNearestAvx2(p.scaled, groups, n.count, p.norm + n.maxScaledNorm, sums, &survivors);
     if (survivors == 1) return smallest;
   } else {
     filterSumsPortable(p.scaled, groups, groupCount, sums);
@@ -356,11 +359,12 @@ constexpr size_t kGroupsFarAhead = 16;
 // scaled patch k at scaled + 25 k with its norm bound norms[k], its floats at
 // raw + 25 origin[k]. An internal node's patches are filtered kFilterLanes at
 // a time, one per lane, against its 9 codewords.
-void nearestOfGroup(const float* raw, const float* scaled, const double* norms, const int* origin, int begin,
-                    int end, const Codebook& codebook, const CodebookNode& n, Kernel kernel, int* best) {
+void nearestOfGroup(const float* raw, const float* scaled, const double* norms, const int* origin,
+                    int begin, int end, const Codebook& codebook, const CodebookNode& n,
+                    Kernel kernel, int* best) {
   auto view = [&](int k) {
-    return PatchView{raw + static_cast<size_t>(origin[k]) * kPatchSize, scaled + static_cast<size_t>(k) * kPatchSize,
-                     norms[k]};
+    return PatchView{raw + static_cast<size_t>(origin[k]) * kPatchSize,
+                     scaled + static_cast<size_t>(k) * kPatchSize, norms[k]};
   };
   int k = begin;
   if (kernel != kKernelPlain && n.filterable) {
@@ -456,7 +460,8 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
         continue;
       }
       int counts[kBranching] = {};
-      nearestOfGroup(patches, from, norms, origin, group.begin, group.end, codebook, n, kernel, child);
+      nearestOfGroup(patches, from, norms, origin, group.begin, group.end, codebook, n, kernel,
+                     child);
       for (int k = group.begin; k < group.end; ++k) {
         const int best = child[k];
         child[k] = -1;
@@ -479,8 +484,8 @@ void searchGrouped(const float* patches, int count, const Codebook& codebook, fl
       for (int k = group.begin; k < group.end; ++k) {
         if (child[k] < 0) continue;  // no codeword near enough: finished above
         const int at = start[child[k]]++;
-        std::memcpy(to + static_cast<size_t>(at) * kPatchSize, from + static_cast<size_t>(k) * kPatchSize,
-                    kPatchSize * sizeof(float));
+        std::memcpy(to + static_cast<size_t>(at) * kPatchSize,
+                    from + static_cast<size_t>(k) * kPatchSize, kPatchSize * sizeof(float));
         toNorms[at] = norms[k];
         toOrigin[at] = origin[k];
       }
@@ -503,9 +508,13 @@ void searchCodebookBatch(const float* patches, int count, const Codebook& codebo
   }
 }
 
-void setSearchPath(SearchPath path) { chosenPath.store(static_cast<int>(path), std::memory_order_relaxed); }
+void setSearchPath(SearchPath path) {
+  chosenPath.store(static_cast<int>(path), std::memory_order_relaxed);
+}
 
-SearchPath searchPath() { return static_cast<SearchPath>(chosenPath.load(std::memory_order_relaxed)); }
+SearchPath searchPath() {
+  return static_cast<SearchPath>(chosenPath.load(std::memory_order_relaxed));
+}
 
 float searchCodebookIndex(const float* patch, const Codebook& codebook, int* codewordIndex) {
   return descend(patch, codebook, 0, codewordIndex);

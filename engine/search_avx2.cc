@@ -34,7 +34,8 @@ inline void sumsK(const float* scaledPatch, const float* groups, float* out) {
   }
   const __m256 p0 = _mm256_broadcast_ss(scaledPatch + e);
   for (int k = 0; k < K; ++k) {
-    const __m256 d0 = _mm256_sub_ps(p0, _mm256_loadu_ps(groups + k * kFilterGroupValues + e * kFilterLanes));
+    const __m256 d0 =
+        _mm256_sub_ps(p0, _mm256_loadu_ps(groups + k * kFilterGroupValues + e * kFilterLanes));
     even[k] = _mm256_fmadd_ps(d0, d0, even[k]);
     _mm256_storeu_ps(out + k * kFilterLanes, _mm256_add_ps(even[k], odd[k]));
   }
@@ -62,21 +63,22 @@ void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCoun
   }
 }
 
-int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum, float* sums,
-                      int* survivors) {
+int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum,
+                      float* sums, int* survivors) {
   const int groupCount = (count + kFilterLanes - 1) / kFilterLanes;
   filterSumsAvx2(scaledPatch, groups, groupCount, sums);
   for (int i = count; i < groupCount * kFilterLanes; ++i) sums[i] = __builtin_inff();
   __m256 m = _mm256_loadu_ps(sums);
-  for (int g = 1; g < groupCount; ++g) m = _mm256_min_ps(m, _mm256_loadu_ps(sums + g * kFilterLanes));
+  for (int g = 1; g < groupCount; ++g)
+    m = _mm256_min_ps(m, _mm256_loadu_ps(sums + g * kFilterLanes));
   __m128 h = _mm_min_ps(_mm256_castps256_ps128(m), _mm256_extractf128_ps(m, 1));
   h = _mm_min_ps(h, _mm_movehl_ps(h, h));
   h = _mm_min_ss(h, _mm_shuffle_ps(h, h, 1));
   const float least = _mm_cvtss_f32(h);
   int index = 0;
   for (int g = 0; g < groupCount; ++g) {
-    const int mask =
-        _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), _mm256_set1_ps(least), _CMP_EQ_OQ));
+    const int mask = _mm256_movemask_ps(
+        _mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), _mm256_set1_ps(least), _CMP_EQ_OQ));
     if (mask != 0) {
       index = g * kFilterLanes + __builtin_ctz(static_cast<unsigned>(mask));
       break;
@@ -88,8 +90,8 @@ int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, 
   const __m256 bound = _mm256_set1_ps(static_cast<float>(limit * (1.0 + 0x1p-22) + 0x1p-148));
   int n = 0;
   for (int g = 0; g < groupCount; ++g) {
-    n += __builtin_popcount(static_cast<unsigned>(
-        _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), bound, _CMP_LE_OQ))));
+    n += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_ps(
+        _mm256_cmp_ps(_mm256_loadu_ps(sums + g * kFilterLanes), bound, _CMP_LE_OQ))));
   }
   *survivors = n;
   return index;
@@ -127,13 +129,15 @@ namespace {
 
 // survivorLimit of search.cc on four lanes, operation for operation.
 inline __m256d limits4(__m128 smallest, __m256d normSum) {
-  const __m256d margin =
-      _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(kFilterNorm), normSum), _mm256_set1_pd(kFilterAbsolute));
-  const __m256d upper = _mm256_add_pd(
-      _mm256_mul_pd(_mm256_set1_pd(1.0 + kFilterRelative), _mm256_sqrt_pd(_mm256_cvtps_pd(smallest))), margin);
-  const __m256d sum = _mm256_add_pd(
-      _mm256_add_pd(_mm256_mul_pd(upper, _mm256_set1_pd(1.0 + kExactRelative)), _mm256_set1_pd(kExactAbsolute)),
-      margin);
+  const __m256d margin = _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(kFilterNorm), normSum),
+                                       _mm256_set1_pd(kFilterAbsolute));
+  const __m256d upper = _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(1.0 + kFilterRelative),
+                                                    _mm256_sqrt_pd(_mm256_cvtps_pd(smallest))),
+                                      margin);
+  const __m256d sum =
+      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(upper, _mm256_set1_pd(1.0 + kExactRelative)),
+                                  _mm256_set1_pd(kExactAbsolute)),
+                    margin);
   const __m256d root = _mm256_mul_pd(sum, _mm256_set1_pd(1.0 + 2.0 * kFilterRelative));
   return _mm256_mul_pd(_mm256_mul_pd(root, root), _mm256_set1_pd(1.0 + 1e-10));
 }
@@ -173,8 +177,8 @@ inline void chunk(const float* transposed, const float* groups, int c0, float* s
 
 }  // namespace
 
-void filterBlockAvx2(const float* transposed, const float* groups, int count, const double* normSums,
-                     float* sums, int* smallest, int* survivors) {
+void filterBlockAvx2(const float* transposed, const float* groups, int count,
+                     const double* normSums, float* sums, int* smallest, int* survivors) {
   __m256 least = _mm256_set1_ps(0.0f);
   __m256i leastIndex = _mm256_setzero_si256();
   // Up to nine codewords at a time: independent chains, all in registers.
@@ -218,11 +222,13 @@ void filterBlockAvx2(const float* transposed, const float* groups, int count, co
   __m256i counts = _mm256_setzero_si256();
   for (int c = 0; c < count; ++c) {
     const __m256 s = _mm256_loadu_ps(sums + c * kFilterLanes);
-    const __m256d low = _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(s)), limitLow, _CMP_LE_OQ);
-    const __m256d high = _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)), limitHigh, _CMP_LE_OQ);
+    const __m256d low =
+        _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(s)), limitLow, _CMP_LE_OQ);
+    const __m256d high =
+        _mm256_cmp_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)), limitHigh, _CMP_LE_OQ);
     // Each lane's 64-bit mask narrowed to 32 bits: all ones (-1) or zero.
-    const __m128 lowMask = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(
-        _mm256_castpd_ps(low), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    const __m128 lowMask = _mm256_castps256_ps128(
+        _mm256_permutevar8x32_ps(_mm256_castpd_ps(low), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
     const __m128 highMask = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(
         _mm256_castpd_ps(high), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
     counts = _mm256_sub_epi32(counts, _mm256_castps_si256(_mm256_set_m128(highMask, lowMask)));

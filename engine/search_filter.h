@@ -38,18 +38,18 @@ void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCoun
 // smallest[l] = the first index of the smallest sum, survivors[l] = how many
 // codewords are at or below survivorLimit(smallest sum, normSums[l]);
 // sums[c * kFilterLanes + l] keeps every sum for the exact comparison.
-void filterBlockPortable(const float* transposed, const float* groups, int count, const double* normSums,
-                         float* sums, int* smallest, int* survivors);
-void filterBlockAvx2(const float* transposed, const float* groups, int count, const double* normSums,
-                     float* sums, int* smallest, int* survivors);
+void filterBlockPortable(const float* transposed, const float* groups, int count,
+                         const double* normSums, float* sums, int* smallest, int* survivors);
+void filterBlockAvx2(const float* transposed, const float* groups, int count,
+                     const double* normSums, float* sums, int* smallest, int* survivors);
 
 // The filter for one patch against a node's `count` codewords with AVX2:
 // returns the first index of the smallest sum, sets *survivors to a count
 // of codewords at or below survivorLimit(smallest sum, normSum) (at least
 // that many: one means the smallest is the nearest), and leaves every sum in
 // sums (room for the whole last group).
-int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum, float* sums,
-                      int* survivors);
+int filterNearestAvx2(const float* scaledPatch, const float* groups, int count, double normSum,
+                      float* sums, int* survivors);
 
 // transposed[e * kFilterLanes + l] = rows[l][e] for the kPatchSize elements
 // of eight rows, with AVX2.

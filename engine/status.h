@@ -10,10 +10,10 @@ namespace nubo {
 
 enum class StatusCode {
   kOk = 0,
-  kCannotOpen,     // the file could not be opened at all
-  kInvalidData,    // the file was read but its content is damaged or unsupported
-  kTooLarge,       // the content would need more memory than we allow
-  kIoError,        // reading or writing failed part-way
+  kCannotOpen,   // the file could not be opened at all
+  kInvalidData,  // the file was read but its content is damaged or unsupported
+  kTooLarge,     // the content would need more memory than we allow
+  kIoError,      // reading or writing failed part-way
   kInvalidArgument,
 };
 

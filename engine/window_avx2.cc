@@ -30,8 +30,8 @@ inline __m256d windowSum(const float* topLeft, ptrdiff_t stride) {
 
 void meanFourAvx2(const float* centre, ptrdiff_t stride, float* means) {
   const float* topLeft = centre - 2 * stride - 2;
-  _mm_storeu_ps(means, _mm256_cvtpd_ps(_mm256_mul_pd(windowSum(topLeft, stride),
-                                                     _mm256_set1_pd(0.04))));
+  _mm_storeu_ps(means,
+                _mm256_cvtpd_ps(_mm256_mul_pd(windowSum(topLeft, stride), _mm256_set1_pd(0.04))));
 }
 
 void normaliseFourAvx2(const float* centre, ptrdiff_t stride, float* patches, float* means,
@@ -53,8 +53,8 @@ void normaliseFourAvx2(const float* centre, ptrdiff_t stride, float* patches, fl
     const __m256d d = _mm256_sub_pd(v[e], md);
     squares = _mm256_add_pd(squares, _mm256_mul_pd(d, d));
   }
-  const __m128 s = _mm256_cvtpd_ps(
-      _mm256_sqrt_pd(_mm256_mul_pd(squares, _mm256_set1_pd(0.041666666666666664))));
+  const __m128 s =
+      _mm256_cvtpd_ps(_mm256_sqrt_pd(_mm256_mul_pd(squares, _mm256_set1_pd(0.041666666666666664))));
   _mm_storeu_ps(means, m);
   _mm_storeu_ps(devs, s);
   const __m256d sd = _mm256_cvtps_pd(s);
@@ -103,8 +103,8 @@ int lumaRowAvx2(const uint8_t* pixels, bool bgr, int n, float* y, uint8_t* grey)
     const __m256d r = _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, rMask));
     const __m256d g = _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, second));
     const __m256d b = _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, bMask));
-    const __m256d sum =
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(kr, r), _mm256_mul_pd(kg, g)), _mm256_mul_pd(kb, b));
+    const __m256d sum = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(kr, r), _mm256_mul_pd(kg, g)),
+                                      _mm256_mul_pd(kb, b));
     const __m128 luma = _mm256_cvtpd_ps(_mm256_mul_pd(sum, inv255));
     _mm_storeu_ps(y + x, luma);
     // Grey level: Y (as stored) times 255, truncated toward zero; 0..255.
@@ -131,9 +131,11 @@ inline __m128i channelBytes(__m256d v) {
 void afterPassFourAvx2(const uint8_t* in, bool inBgr, const float* inputY, const float* outputY,
                        bool convertAll, uint8_t* out, bool outBgr) {
   const int rAt = inBgr ? 2 : 0, bAt = inBgr ? 0 : 2;
-  const __m256d r = _mm256_cvtepi32_pd(_mm_setr_epi32(in[rAt], in[3 + rAt], in[6 + rAt], in[9 + rAt]));
+  const __m256d r =
+      _mm256_cvtepi32_pd(_mm_setr_epi32(in[rAt], in[3 + rAt], in[6 + rAt], in[9 + rAt]));
   const __m256d g = _mm256_cvtepi32_pd(_mm_setr_epi32(in[1], in[4], in[7], in[10]));
-  const __m256d b = _mm256_cvtepi32_pd(_mm_setr_epi32(in[bAt], in[3 + bAt], in[6 + bAt], in[9 + bAt]));
+  const __m256d b =
+      _mm256_cvtepi32_pd(_mm_setr_epi32(in[bAt], in[3 + bAt], in[6 + bAt], in[9 + bAt]));
   auto k = [](float c) { return _mm256_set1_pd(static_cast<double>(c)); };
   const __m256d inv255 = _mm256_set1_pd(0.00392156862745098);
   // I and Q of rgbToYiq, stored as floats.
@@ -147,14 +149,14 @@ void afterPassFourAvx2(const uint8_t* in, bool inBgr, const float* inputY, const
       inv255)));
   // yiqToRgb: red and green rounded to float, blue kept in double.
   const __m256d y = _mm256_cvtps_pd(_mm_loadu_ps(outputY));
-  const __m256d red = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(
-      _mm256_add_pd(_mm256_mul_pd(k(0.9557f), i), _mm256_mul_pd(k(0.6199f), q)), y)));
-  const __m256d green = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(
-      _mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(-static_cast<double>(0.6469f)), q),
-                    _mm256_mul_pd(k(0.2716f), i)),
-      y)));
-  const __m256d blue = _mm256_add_pd(
-      y, _mm256_sub_pd(_mm256_mul_pd(k(1.7051f), q), _mm256_mul_pd(k(1.1082f), i)));
+  const __m256d red = _mm256_cvtps_pd(_mm256_cvtpd_ps(
+      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(k(0.9557f), i), _mm256_mul_pd(k(0.6199f), q)), y)));
+  const __m256d green = _mm256_cvtps_pd(_mm256_cvtpd_ps(
+      _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(-static_cast<double>(0.6469f)), q),
+                                  _mm256_mul_pd(k(0.2716f), i)),
+                    y)));
+  const __m256d blue =
+      _mm256_add_pd(y, _mm256_sub_pd(_mm256_mul_pd(k(1.7051f), q), _mm256_mul_pd(k(1.1082f), i)));
   alignas(16) int32_t rb[4], gb[4], bb[4], lb[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(rb), channelBytes(red));
   _mm_store_si128(reinterpret_cast<__m128i*>(gb), channelBytes(green));

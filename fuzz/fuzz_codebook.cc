@@ -22,9 +22,9 @@ void checkTree(const Codebook& codebook) {
   FUZZ_CHECK(codebook.nodes[0].type != 1, "the root is not a leaf");
   for (size_t i = 0; i < nodes; ++i) {
     const CodebookNode& node = codebook.nodes[i];
-    FUZZ_CHECK(i == 0 ? node.parent == -1
-                      : node.parent >= 0 && static_cast<size_t>(node.parent) < i,
-               "parents come before their children");
+    FUZZ_CHECK(
+        i == 0 ? node.parent == -1 : node.parent >= 0 && static_cast<size_t>(node.parent) < i,
+        "parents come before their children");
     if (node.type == 1) {
       FUZZ_CHECK(node.count >= 1, "every leaf holds a codeword");
       FUZZ_CHECK(node.firstCodeword >= 0 &&
@@ -32,9 +32,9 @@ void checkTree(const Codebook& codebook) {
                  "leaf codewords lie in the codebook");
     } else if (i == 0 || node.type == 0) {
       FUZZ_CHECK(node.count == nubo::kBranching, "a complete tree fills every child slot");
-      FUZZ_CHECK(node.firstChild > 0 &&
-                     static_cast<size_t>(node.firstChild) + nubo::kBranching <= nodes,
-                 "children lie in the tree");
+      FUZZ_CHECK(
+          node.firstChild > 0 && static_cast<size_t>(node.firstChild) + nubo::kBranching <= nodes,
+          "children lie in the tree");
       FUZZ_CHECK(node.firstCodeword >= 0 &&
                      static_cast<size_t>(node.firstCodeword) + nubo::kBranching <= codewords,
                  "codewords lie in the codebook");

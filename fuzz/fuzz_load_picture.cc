@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WorkingImage image;
   ImageMetadata metadata;
   std::string warning;
-  const Status status = loadInput(inputPath(), &image, [](const std::string&) {}, &metadata,
-                                  &warning);
+  const Status status = loadInput(
+      inputPath(), &image, [](const std::string&) {}, &metadata, &warning);
   std::remove(inputPath().c_str());
   if (!status.ok()) {
     FUZZ_CHECK(!status.message().empty(), "a refusal gives a reason");
@@ -79,10 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!metadata.exif.empty()) {
     const auto& e = metadata.exif;
-    const bool tiffStart = e.size() >= 4 && ((e[0] == 'I' && e[1] == 'I' && e[2] == 42 &&
-                                              e[3] == 0) ||
-                                             (e[0] == 'M' && e[1] == 'M' && e[2] == 0 &&
-                                              e[3] == 42));
+    const bool tiffStart =
+        e.size() >= 4 && ((e[0] == 'I' && e[1] == 'I' && e[2] == 42 && e[3] == 0) ||
+                          (e[0] == 'M' && e[1] == 'M' && e[2] == 0 && e[3] == 42));
     FUZZ_CHECK(tiffStart, "EXIF kept as a TIFF structure");
   }
   return 0;

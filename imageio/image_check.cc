@@ -44,8 +44,7 @@ constexpr uint64_t kAskMemoryFrom = uint64_t{64} << 20;
 
 // Checks the picture size common to all formats: the padded limit, then the
 // memory that decoding will take.
-Status checkDimensions(int64_t width, int64_t height, CheckedImage* out,
-                       uint64_t availableMemory) {
+Status checkDimensions(int64_t width, int64_t height, CheckedImage* out, uint64_t availableMemory) {
   if (width <= 0 || height <= 0) return invalid("picture has no pixels (width or height is 0)");
   if (width > kMaxSide || height > kMaxSide || !fitsPaddedLimit(width, height)) {
     return Status(StatusCode::kTooLarge, "picture too large: " + std::to_string(width) + " x " +

@@ -290,8 +290,8 @@ Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat fo
     initDevil();
     drainDevilErrors();
     BoundDevilImage devilImage;
-    const ILboolean made = ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE,
-                                      const_cast<uint8_t*>(pixels));
+    const ILboolean made =
+        ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, const_cast<uint8_t*>(pixels));
     ILenum error = drainDevilErrors();
     if (!made || error != IL_NO_ERROR) {
       return Status(StatusCode::kIoError, failure + devilErrorText(error));

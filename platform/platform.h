@@ -35,10 +35,10 @@ enum class DialogResult {
 // and the dialog itself asks before an existing file is replaced. The dialog
 // program is started without a shell (no file name is ever parsed by one).
 // Both block the caller until the dialog is closed.
-DialogResult chooseFileToOpen(const std::string& title, const FileFilter& filter,
-                              std::string* path, std::string* error);
-DialogResult chooseFileToSave(const std::string& title, const FileFilter& filter,
-                              std::string* path, std::string* error);
+DialogResult chooseFileToOpen(const std::string& title, const FileFilter& filter, std::string* path,
+                              std::string* error);
+DialogResult chooseFileToSave(const std::string& title, const FileFilter& filter, std::string* path,
+                              std::string* error);
 
 enum class MessageIcon { kNone, kInformation, kError };
 

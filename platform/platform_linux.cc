@@ -306,8 +306,8 @@ Answer askQuestion(const std::string& text, const std::string& caption, std::str
   }
   const std::vector<std::string> argv =
       program.name == "zenity"
-          ? std::vector<std::string>{"zenity", "--question", "--no-markup",
-                                     "--title=" + caption, "--text=" + text}
+          ? std::vector<std::string>{"zenity", "--question", "--no-markup", "--title=" + caption,
+                                     "--text=" + text}
           : std::vector<std::string>{"kdialog", "--title=" + caption,
                                      "--warningyesno=" + asLiteralRichText(text)};
   ProcessResult result = runProgram(program.path, argv);

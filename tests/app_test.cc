@@ -46,8 +46,7 @@ TEST(CommandLine, SpacesSeparateAndProduceNoEmptyWords) {
 TEST(CommandLine, TabsAndQuotesHaveNoMeaning) {
   int argc = 0;
   EXPECT_EQ(split("a\tb", &argc), (std::vector<std::string>{"a\tb"}));
-  EXPECT_EQ(split("\"my photo.jpg\"", &argc),
-            (std::vector<std::string>{"\"my", "photo.jpg\""}));
+  EXPECT_EQ(split("\"my photo.jpg\"", &argc), (std::vector<std::string>{"\"my", "photo.jpg\""}));
 }
 
 TEST(CommandLine, SplitsInPlaceAndIgnoresWordsBeyondTheArray) {
@@ -87,7 +86,7 @@ TEST(StatusLine, FormatsBeforeTheStatusBarExists) {
 TEST(Texts, HelpTextKeepsItsSpacing) {
   const std::string help = kHelpText;
   EXPECT_EQ(help.rfind("Keyboard Control\n\n", 0), 0u);
-  const char* lines[] = {" Zoom in    :", " Zoom out :", " Up            :",
+  const char* lines[] = {" Zoom in    :", " Zoom out :",      " Up            :",
                          " Down       :", " Left          :", " Right        :"};
   const int spaces[] = {4, 1, 12, 7, 10, 8};
   for (int k = 0; k < 6; ++k) {

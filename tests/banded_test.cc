@@ -1,13 +1,14 @@
 // The window's clean against the command line's: the same bytes for every size
 // around the block and band boundaries, option, band size and thread count, and
 // both equal to the per-pixel rules applied to the whole-picture analysis.
+#include "engine/banded.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "engine/banded.h"
 #include "engine/ringing.h"
 #include "tests/test_codebooks.h"
 #include "tests/test_images.h"
@@ -81,7 +82,8 @@ Bytes windowPass(const std::vector<std::array<uint8_t, 3>>& px, int width, int h
 // and the output top first in B, G, R (the layouts of a decoded picture and of
 // a BMP written top first), read back as RGB.
 Bytes commandLinePass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
-                 const Codebook& cb, const CleanOptions& options, ThreadPool* pool, int bandRows) {
+                      const Codebook& cb, const CleanOptions& options, ThreadPool* pool,
+                      int bandRows) {
   const size_t row = static_cast<size_t>(width) * 3;
   Bytes in(row * height), bgr(row * height);
   for (int y = 0; y < height; ++y) {
@@ -177,9 +179,9 @@ TEST(OnePath, WindowAndCommandLineReportTheSameTexts) {
   removeRinging(&img, Codebook(), options, &pool,
                 [&](const std::string& t) { window.push_back(t); });
   Bytes in(6 * 103 * 3), out(in.size());
-  cleanInBands(RgbRows{in.data(), 18, false}, MutableRgbRows{out.data(), 18, false}, 6, 103,
-               Codebook(), options, &pool, [&](const std::string& t) { commandLine.push_back(t); },
-               nullptr, 16);
+  cleanInBands(
+      RgbRows{in.data(), 18, false}, MutableRgbRows{out.data(), 18, false}, 6, 103, Codebook(),
+      options, &pool, [&](const std::string& t) { commandLine.push_back(t); }, nullptr, 16);
   EXPECT_EQ(commandLine, window);
   EXPECT_EQ(window.front(), "Removing ringing......");
   EXPECT_EQ(window.back(), "Ready");
@@ -215,7 +217,8 @@ TEST(ThreadPool, RunsEveryIndexOnceAndReportsInOrder) {
     std::vector<std::atomic<int>> runs(37);
     std::vector<int> done;
     pool.run(
-        37, [&](int i, int worker) {
+        37,
+        [&](int i, int worker) {
           ASSERT_LT(worker, 3);
           ++runs[i];
         },

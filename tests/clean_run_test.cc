@@ -1,5 +1,7 @@
 // Where command-line outputs go: standard output, descriptors, devices and
 // pipes written as they are, regular files written atomically.
+#include "tools/clean_run.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "tools/clean_run.h"
 
 namespace nubo {
 namespace {
@@ -40,8 +40,8 @@ class CleanRunOutput : public ::testing::Test {
 
 TEST_F(CleanRunOutput, KindsByName) {
   EXPECT_EQ(outputKindOf("-"), OutputKind::kStandardOutput);
-  for (const char* name : {"/dev/stdout", "/dev/stderr", "/dev/fd/1", "/proc/self/fd/2",
-                           "/dev/null"}) {
+  for (const char* name :
+       {"/dev/stdout", "/dev/stderr", "/dev/fd/1", "/proc/self/fd/2", "/dev/null"}) {
     EXPECT_EQ(outputKindOf(name), OutputKind::kInPlace) << name;
   }
   const std::string fifo = dir_ + "/fifo";

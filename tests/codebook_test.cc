@@ -1,11 +1,12 @@
 // Codebook file reading and writing.
+#include "engine/codebook.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
 
-#include "engine/codebook.h"
 #include "engine/search.h"
 #include "tests/test_codebooks.h"
 
@@ -107,7 +108,8 @@ TEST(Codebook, BadLeafCountsAndLeafRootAreRefused) {
   const size_t firstLeafCount = 948 + 12;
   for (int32_t count : {0, -1, -2147483647 - 1, 2, 1000000, 2147483647}) {
     std::vector<uint8_t> bytes = good;
-    for (int k = 0; k < 4; ++k) bytes[firstLeafCount + k] = static_cast<uint8_t>(static_cast<uint32_t>(count) >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+      bytes[firstLeafCount + k] = static_cast<uint8_t>(static_cast<uint32_t>(count) >> (8 * k));
     Codebook cb;
     const Status s = parse(bytes, &cb);
     if (count == 2) {

@@ -1,7 +1,5 @@
 // Tests of the codebook choice both programs share: the index, the band by the
 // estimated JPEG quality, the report line and the cache of loaded codebooks.
-#include "codebooks/codebook_choice.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "codebooks/codebook_choice.h"
 #include "tests/test_codebooks.h"
 #include "tests/test_jpegs.h"
 

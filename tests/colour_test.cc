@@ -1,10 +1,10 @@
 // RGB <-> YIQ conversion.
+#include "engine/colour.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "engine/colour.h"
 
 namespace nubo {
 namespace {

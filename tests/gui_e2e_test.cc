@@ -34,7 +34,7 @@ using x11test::Rgb;
 
 const std::string kSource = NUBO_SOURCE_DIR;
 const std::string kBinary = NUBO_BINARY_DIR;
-constexpr int kAreaWidth = 800;   // graphics area at start-up
+constexpr int kAreaWidth = 800;  // graphics area at start-up
 constexpr int kAreaHeight = 600;
 constexpr int kStatusHeight = 25;
 
@@ -172,8 +172,7 @@ class Gui : public ::testing::Test {
           return near(server_.pixel(area_.x + 700, area_.y + 500), {255, 255, 255}, 0) &&
                  near(server_.pixel(frame_.x + 700, frame_.y + kAreaHeight + 12), {220, 220, 220},
                       0) &&
-                 near(server_.pixel(frame_.x + kAreaWidth + 3, frame_.y + 500), {240, 240, 240},
-                      0);
+                 near(server_.pixel(frame_.x + kAreaWidth + 3, frame_.y + 500), {240, 240, 240}, 0);
         },
         milliseconds(10000)));
   }
@@ -318,7 +317,10 @@ TEST_F(Gui, LoadCleanSaveWritesWhatNuboCleanWrites) {
   EXPECT_TRUE(near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0));
   clickControl("2. Clean       ");
   ASSERT_TRUE(x11test::waitUntil(
-      [&] { return !near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0); }, milliseconds(30000)));
+      [&] {
+        return !near(scenePixel(1.4f, -0.7f), {255, 255, 255}, 0);
+      },
+      milliseconds(30000)));
   clickControl("3. Save output");
   ASSERT_TRUE(x11test::waitUntil(
       [&] {
@@ -381,7 +383,9 @@ TEST_F(Gui, PanelsOverviewAndRectangleLandWhereTheGeometrySays) {
   for (int k = 0; k < 4; ++k) panX = static_cast<float>(panX + 0.05);
   g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight, 2, panX, 0);
   ASSERT_TRUE(x11test::waitUntil(
-      [&] { return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 2); },
+      [&] {
+        return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 2);
+      },
       milliseconds(5000)));
   EXPECT_TRUE(colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 2));
   EXPECT_TRUE(near(scenePixel(-kPanelOffsetX - qx / 4, py + qy), quadrant[1], 2))
@@ -389,10 +393,12 @@ TEST_F(Gui, PanelsOverviewAndRectangleLandWhereTheGeometrySays) {
 
   // "a" zooms in by 0.1: the rectangle shrinks around the same centre.
   server_.key("a");
-  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight,
-                      static_cast<float>(2.0f + 0.1), panX, 0);
+  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight, static_cast<float>(2.0f + 0.1),
+                      panX, 0);
   ASSERT_TRUE(x11test::waitUntil(
-      [&] { return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 1); },
+      [&] {
+        return colourNear(g.rectangle[2][0], kOverviewOffsetY, {255, 0, 0}, 1);
+      },
       milliseconds(5000)));
   EXPECT_TRUE(colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 1));
 
@@ -402,10 +408,12 @@ TEST_F(Gui, PanelsOverviewAndRectangleLandWhereTheGeometrySays) {
   server_.moveTo(area_.x + 300, area_.y + 500);
   server_.release(1);
   const float dragged = static_cast<float>(0.0 - 100 * 0.008 * 0.1);
-  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight,
-                      static_cast<float>(2.0f + 0.1), dragged, 0);
+  g = displayGeometry(400, 300, 512, 512, kAreaWidth, kAreaHeight, static_cast<float>(2.0f + 0.1),
+                      dragged, 0);
   EXPECT_TRUE(x11test::waitUntil(
-      [&] { return colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 1); },
+      [&] {
+        return colourNear(g.rectangle[0][0], kOverviewOffsetY, {255, 0, 0}, 1);
+      },
       milliseconds(5000)));
 }
 
@@ -426,15 +434,14 @@ TEST_F(Gui, ABrokenFileKeepsTheShownPictureAndItsResult) {
                                  milliseconds(20000)));
   // An error box that names the file after the first line.
   EXPECT_EQ(logCount("--error"), 1);
-  EXPECT_EQ(logCount("--text=The file cannot be opened!\\n" + broken + "\\n"), 1)
-      << readFile(log_);
+  EXPECT_EQ(logCount("--text=The file cannot be opened!\\n" + broken + "\\n"), 1) << readFile(log_);
   barrier();
   EXPECT_TRUE(shotOf(area_) == before) << "the panels changed";
   // The result is still there to save, and the input is still the photo's.
   answer(work_ + "/kept.bmp");
   clickControl("3. Save output");
-  ASSERT_TRUE(x11test::waitUntil([&] { return fileExists(work_ + "/kept.bmp"); },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return fileExists(work_ + "/kept.bmp"); }, milliseconds(10000)));
   EXPECT_TRUE(program_.running());
 }
 
@@ -536,8 +543,8 @@ TEST_F(Gui, HostileFilesOneAfterAnotherKeepTheShownPicture) {
 
 TEST_F(Gui, ABrokenFirstFileLeavesOnlyTheLogoAndNothingToSave) {
   const std::string broken = work_ + "/broken.jpg";
-  std::ofstream(broken, std::ios::binary) << readFile(kSource + "/data/samples/astronaut-q20.jpg")
-                                                 .substr(0, 400);
+  std::ofstream(broken, std::ios::binary)
+      << readFile(kSource + "/data/samples/astronaut-q20.jpg").substr(0, 400);
   answer(broken);
   startProgram();
   clickControl("1. Load input ");
@@ -568,8 +575,8 @@ TEST_F(Gui, SaveBeforeCleanWritesNothingAndAPngNameWritesNuboCleansPixels) {
   barrier();
   answer(work_ + "/out.PNG");
   clickControl("3. Save output");
-  ASSERT_TRUE(x11test::waitUntil([&] { return fileExists(work_ + "/out.PNG"); },
-                                 milliseconds(20000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return fileExists(work_ + "/out.PNG"); }, milliseconds(20000)));
   barrier();
   EXPECT_FALSE(fileExists(work_ + "/out.PNG.bmp"));
   const std::string reference = work_ + "/reference.png";
@@ -598,10 +605,8 @@ TEST_F(Gui, AnAppendedNameIsReplacedOnlyAfterAQuestion) {
   reply("yes");
   answer(work_ + "/gui_z");
   clickControl("3. Save output");
-  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--question") == 1; },
-                                 milliseconds(10000)));
-  EXPECT_EQ(logCount("--text=" + existing + " already exists.\\nReplace it?"), 1)
-      << readFile(log_);
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--question") == 1; }, milliseconds(10000)));
+  EXPECT_EQ(logCount("--text=" + existing + " already exists.\\nReplace it?"), 1) << readFile(log_);
   barrier();
   EXPECT_EQ(readFile(existing), "old");
   // Asked again and answered yes: replaced.
@@ -613,8 +618,8 @@ TEST_F(Gui, AnAppendedNameIsReplacedOnlyAfterAQuestion) {
   // A name that needs nothing appended, or one whose final name is new, is not asked about.
   answer(work_ + "/fresh");
   clickControl("3. Save output");
-  ASSERT_TRUE(x11test::waitUntil([&] { return fileExists(work_ + "/fresh.bmp"); },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return fileExists(work_ + "/fresh.bmp"); }, milliseconds(10000)));
   EXPECT_EQ(logCount("--question"), 2);
 }
 
@@ -743,15 +748,14 @@ TEST_F(Gui, EscWithAnUnsavedResultAsksAndAfterASaveQuits) {
   reply("no");
   pointIntoGraphicsArea();
   server_.key("Escape");
-  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--question") == 1; },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--question") == 1; }, milliseconds(10000)));
   EXPECT_EQ(logCount("Quit without saving it?"), 1);
   barrier();
   EXPECT_TRUE(program_.running());
   answer(work_ + "/saved.bmp");
   clickControl("3. Save output");
-  ASSERT_TRUE(x11test::waitUntil([&] { return fileExists(work_ + "/saved.bmp"); },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return fileExists(work_ + "/saved.bmp"); }, milliseconds(10000)));
   pointIntoGraphicsArea();
   server_.key("Escape");
   ASSERT_TRUE(x11test::waitUntil([&] { return !program_.running(); }, milliseconds(10000)));
@@ -798,8 +802,8 @@ TEST(GuiWithoutDisplay, VersionAndHelpPrintAndExitWithoutAWindow) {
                             .c_str()),
             0);
   const std::string help = readFile(work + "/help");
-  for (const char* word : {"Usage: nubo [PICTURE]", "Space", "Esc, Ctrl+Q", "wheel", "left drag",
-                           "--version"}) {
+  for (const char* word :
+       {"Usage: nubo [PICTURE]", "Space", "Esc, Ctrl+Q", "wheel", "left drag", "--version"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word << "\n" << help;
   }
   std::system(("rm -rf '" + work + "'").c_str());
@@ -814,20 +818,20 @@ TEST_F(Gui, HelpBoxesDoNotBlockTheWindow) {
   startProgram({}, /*holdBoxes=*/true);
   clickControl("Help");
   clickControl("Help");
-  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("Keyboard Control") == 2; },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return logCount("Keyboard Control") == 2; }, milliseconds(10000)));
   // With both boxes open the window still answers: a cancelled load changes
   // nothing, the next one loads.
   clickControl("1. Load input ");
-  ASSERT_TRUE(x11test::waitUntil([&] { return logCount("--file-selection") == 1; },
-                                 milliseconds(10000)));
+  ASSERT_TRUE(
+      x11test::waitUntil([&] { return logCount("--file-selection") == 1; }, milliseconds(10000)));
   usleep(300 * 1000);
   EXPECT_FALSE(pictureShown());
   clickControl("1. Load input ");
   EXPECT_TRUE(x11test::waitUntil([&] { return pictureShown(); }, milliseconds(20000)));
   clickControl("About");
-  EXPECT_TRUE(x11test::waitUntil([&] { return logCount("nubo ver. 1.3") == 1; },
-                                 milliseconds(10000)));
+  EXPECT_TRUE(
+      x11test::waitUntil([&] { return logCount("nubo ver. 1.3") == 1; }, milliseconds(10000)));
 }
 
 TEST_F(Gui, APictureNamedOnTheCommandLineIsLoadedAtStartUp) {
@@ -845,7 +849,9 @@ TEST_F(Gui, AFailedSaveSaysSoAndAnOverLongPathIsRefused) {
   startProgram();
   clickControl("1. Load input ");
   ASSERT_TRUE(x11test::waitUntil(
-      [&] { return readFile(work_ + "/stderr").find("longer than 255 bytes") != std::string::npos; },
+      [&] {
+        return readFile(work_ + "/stderr").find("longer than 255 bytes") != std::string::npos;
+      },
       milliseconds(10000)));
   EXPECT_FALSE(pictureShown());
   EXPECT_EQ(readFile(work_ + "/stdout"), "");  // treated as a cancel: nothing printed

@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nubo-screenshot: no X server (install xvfb)\n");
     return 1;
   }
-  x11test::Process program = x11test::Process::start(
-      {build + "/nubo", photo}, {{"DISPLAY", server.name()}}, source, "", "");
+  x11test::Process program = x11test::Process::start({build + "/nubo", photo},
+                                                     {{"DISPLAY", server.name()}}, source, "", "");
   const unsigned long window = server.findWindow("Nubo 1.3", milliseconds(20000));
   if (window == 0) {
     std::fprintf(stderr, "nubo-screenshot: the window did not open\n");

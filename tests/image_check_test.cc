@@ -2,6 +2,8 @@
 // up to the end of the file must lie within it, since the decoder's reader
 // never returns from skipping one that runs past the end (found by fuzzing;
 // the fuzzer's file is tests/data/fuzz/load_picture/hang-*.jpg).
+#include "imageio/image_check.h"
+
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "imageio/image_check.h"
 #include "imageio/image_io.h"
 
 namespace nubo {

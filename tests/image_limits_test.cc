@@ -63,9 +63,9 @@ Bytes craftedPng(uint32_t width, uint32_t height) {
 
 // A JPEG made of a baseline frame header and an empty scan.
 Bytes craftedJpeg(uint32_t width, uint32_t height) {
-  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8,    0,    0,    0,    0,    3,
-                1,    0x22, 0,    2,    0x11, 1,    3,    0x11, 1,    0xFF, 0xDA, 0x00,
-                0x0C, 3,    1,    0x00, 2,    0x11, 3,    0x11, 0x00, 0x3F, 0x00, 0xFF, 0xD9};
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8,    0,    0,    0,    0,    3,    1,
+                0x22, 0,    2,    0x11, 1,    3,    0x11, 1,    0xFF, 0xDA, 0x00, 0x0C, 3,
+                1,    0x00, 2,    0x11, 3,    0x11, 0x00, 0x3F, 0x00, 0xFF, 0xD9};
   putBe16(&jpeg, 7, height);
   putBe16(&jpeg, 9, width);
   return jpeg;
@@ -101,8 +101,7 @@ TEST(ImageLimits, HeadersPromisingMoreThanTheMemoryAreRefused) {
                                         craftedPng(15000, 12000).size(), &checked, kGiB),
                          "15000 x 12000");
   const Bytes jpeg = craftedJpeg(15000, 12000);
-  expectRefusedForMemory(checkImageFile(jpeg.data(), jpeg.size(), &checked, kGiB),
-                         "15000 x 12000");
+  expectRefusedForMemory(checkImageFile(jpeg.data(), jpeg.size(), &checked, kGiB), "15000 x 12000");
   // The same headers pass when the memory is there (or unknown).
   EXPECT_TRUE(checkImageFile(jpeg.data(), jpeg.size(), &checked, 64 * kGiB).ok());
   EXPECT_EQ(checked.width, 15000);

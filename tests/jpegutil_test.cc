@@ -2,8 +2,8 @@
 // quality, rejection of non-JPEG data.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // Tests of the window's output name: what the save command writes for a chosen name.
+#include "app/output_name.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "app/output_name.h"
 
 namespace nubo {
 namespace {
@@ -71,7 +71,6 @@ TEST(OutputName, BmpExtensionRule) {
   EXPECT_FALSE(applyBmpExtensionRule(&tooLong));
   EXPECT_EQ(tooLong, std::string(252, 'x'));
 }
-
 
 }  // namespace
 }  // namespace nubo

@@ -35,9 +35,9 @@ TEST(PictureFiles, LoadInputFillsDisplayBuffers) {
   EXPECT_EQ(image.paddedWidth, 16);
   EXPECT_EQ(image.paddedHeight, 8);
   // The load's texts, as they always were (the edge blocks are the pass's now).
-  EXPECT_EQ(texts, (std::vector<std::string>{"Preprocessing the contaminated image......",
-                                             "Detecting edge in the contaminated image......",
-                                             "ready"}));
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{"Preprocessing the contaminated image......",
+                                      "Detecting edge in the contaminated image......", "ready"}));
   const Bytes rgb = bottomFirstRgb(p);
   for (int r = 0; r < image.paddedHeight; ++r) {
     for (int c = 0; c < image.paddedWidth; ++c) {
@@ -99,7 +99,6 @@ TEST(PictureFiles, FailedLoadAfterGoodOneLeavesImageReleased) {
     EXPECT_TRUE(image.outputDisplay.empty());
   }
 }
-
 
 // --- saving ------------------------------------------------------------------------
 
@@ -198,7 +197,6 @@ TEST(PictureFiles, AtomicWriteKeepsOldFileOnFailure) {
   ASSERT_TRUE(decodeImageFile(fresh, &d).ok());
   EXPECT_EQ(d.rgb, bottomFirstRgb(referencePicture()));
 }
-
 
 }  // namespace
 }  // namespace nubo

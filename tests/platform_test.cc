@@ -421,7 +421,8 @@ TEST_F(PlatformTest, QuestionsAnswerYesOrNoAndErrorBoxesSayError) {
   showMessageBox("The file cannot be opened!\nx.jpg", "Nubo 1.3", MessageIcon::kError);
   std::vector<Args> log = fakeLog();
   ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0], (Args{"--question", "--no-markup", "--title=Nubo 1.3", "--text=Replace a.bmp?"}));
+  EXPECT_EQ(log[0],
+            (Args{"--question", "--no-markup", "--title=Nubo 1.3", "--text=Replace a.bmp?"}));
   EXPECT_EQ(log[2], (Args{"--error", "--no-markup", "--title=Nubo 1.3",
                           "--text=The file cannot be opened!\nx.jpg"}));
   // Without a display the question fails and says why; it is never taken for an answer.

@@ -1,10 +1,11 @@
 // Display buffers, the whole-picture analysis and the edge-block map.
+#include "engine/preprocess.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "engine/colour.h"
-#include "engine/preprocess.h"
 #include "tests/test_images.h"
 
 namespace nubo {
@@ -91,8 +92,9 @@ TEST(Preprocess, OneEdgePixelMarksItsWholeBlockOnly) {
 }
 
 TEST(Preprocess, AnalysisHoldsTheYiqOfEveryPixelTopRowFirst) {
-  const AnalysedImage img = makeImage(
-      9, 7, [](int y, int x) { return std::array<uint8_t, 3>{uint8_t(30 * y), uint8_t(20 * x), 99}; });
+  const AnalysedImage img = makeImage(9, 7, [](int y, int x) {
+    return std::array<uint8_t, 3>{uint8_t(30 * y), uint8_t(20 * x), 99};
+  });
   for (int y = 0; y < 7; ++y) {
     for (int x = 0; x < 9; ++x) {
       float want[3];
@@ -104,7 +106,9 @@ TEST(Preprocess, AnalysisHoldsTheYiqOfEveryPixelTopRowFirst) {
 }
 
 TEST(Preprocess, FlatPictureHasNoEdgeBlocks) {
-  const AnalysedImage img = makeImage(20, 20, [](int, int) { return std::array<uint8_t, 3>{90, 90, 90}; });
+  const AnalysedImage img = makeImage(20, 20, [](int, int) {
+    return std::array<uint8_t, 3>{90, 90, 90};
+  });
   for (int32_t e : img.edgeBlockMap) EXPECT_EQ(e, 0);
 }
 

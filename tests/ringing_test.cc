@@ -1,4 +1,6 @@
 // The ringing-removal pass.
+#include "engine/ringing.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 #include <string>
 
 #include "engine/colour.h"
-#include "engine/ringing.h"
 #include "engine/search.h"
 #include "tests/test_codebooks.h"
 #include "tests/test_images.h"
@@ -36,14 +37,17 @@ AnalysedImage noisyImage(int width, int height, uint32_t seed) {
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const int base = ((x / 11 + y / 7) % 3 == 0) ? 200 : 40;
-      px[y * width + x] = {uint8_t(base + rng() % 30), uint8_t(base + rng() % 20), uint8_t(rng() % 255)};
+      px[y * width + x] = {uint8_t(base + rng() % 30), uint8_t(base + rng() % 20),
+                           uint8_t(rng() % 255)};
     }
   }
   return makeImage(width, height, [&](int y, int x) { return px[y * width + x]; });
 }
 
 std::vector<std::string> progressFor(int height) {
-  WorkingImage img = makeImage(6, height, [](int, int) { return std::array<uint8_t, 3>{50, 60, 70}; });
+  WorkingImage img = makeImage(6, height, [](int, int) {
+    return std::array<uint8_t, 3>{50, 60, 70};
+  });
   std::vector<std::string> texts;
   CleanOptions options;
   options.threads = 1;
@@ -73,8 +77,8 @@ TEST(Ringing, ProgressTextsForTheListedHeights) {
   EXPECT_EQ(progressFor(15), expected);
 
   // Under 10 rows: a step of one row.
-  EXPECT_EQ(progressFor(7), (std::vector<std::string>{"Removing ringing......", pct(2), pct(3),
-                                                      pct(4), "Ready"}));
+  EXPECT_EQ(progressFor(7),
+            (std::vector<std::string>{"Removing ringing......", pct(2), pct(3), pct(4), "Ready"}));
   EXPECT_EQ(progressFor(4), (std::vector<std::string>{"Removing ringing......", "Ready"}));
 }
 
@@ -152,7 +156,8 @@ TEST(Ringing, PixelsWithoutAPredictionKeepTheirInput) {
     return std::array<uint8_t, 3>{v, v, v};
   });
   ASSERT_EQ(flat.edgeBlockMap[4 * 30 + 4], 1);
-  EXPECT_EQ(cleanPixel(flat, constantCodebook(0.52f), false, 4, 4), flat.inputYiq[(4 * 30 + 4) * 3]);
+  EXPECT_EQ(cleanPixel(flat, constantCodebook(0.52f), false, 4, 4),
+            flat.inputYiq[(4 * 30 + 4) * 3]);
 }
 
 TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
@@ -318,7 +323,8 @@ TEST(Ringing, GreyPixelsStayGreyByDefault) {
 TEST(Ringing, NothingHappensWithoutAPicture) {
   WorkingImage none;
   std::vector<std::string> texts;
-  removeRinging(&none, Codebook(), CleanOptions(), [&](const std::string& t) { texts.push_back(t); });
+  removeRinging(&none, Codebook(), CleanOptions(),
+                [&](const std::string& t) { texts.push_back(t); });
   EXPECT_TRUE(texts.empty());
 }
 

@@ -1,6 +1,8 @@
 // The search's float filter: its error bound, and every way of searching
 // (AVX2 filter, portable filter, plain exact distances) giving the plain
 // recursive search's result bit for bit on near-ties and hostile values.
+#include "engine/search_filter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +11,6 @@
 #include <random>
 
 #include "engine/search.h"
-#include "engine/search_filter.h"
 #include "tests/test_codebooks.h"
 
 namespace nubo {
@@ -42,7 +43,8 @@ class PathScope {
   ~PathScope() { setSearchPath(SearchPath::kFastest); }
 };
 
-constexpr SearchPath kEveryPath[] = {SearchPath::kFastest, SearchPath::kPortable, SearchPath::kPlain};
+constexpr SearchPath kEveryPath[] = {SearchPath::kFastest, SearchPath::kPortable,
+                                     SearchPath::kPlain};
 
 // Patches like the pass makes: a smooth ramp with an edge, normalised to mean
 // 0.5 and deviation 0.3.
@@ -64,7 +66,8 @@ Patch realLikePatch(std::mt19937* rng) {
 // Nudges v by `ulps` units in the last place.
 float nudge(float v, int ulps) {
   for (int k = 0; k < std::abs(ulps); ++k) {
-    v = std::nextafter(v, ulps > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity());
+    v = std::nextafter(v, ulps > 0 ? std::numeric_limits<float>::infinity()
+                                   : -std::numeric_limits<float>::infinity());
   }
   return v;
 }
@@ -91,7 +94,8 @@ void makeNearTies(CodebookTree* tree, std::mt19937* rng) {
 }
 
 // Compares the batch and the single search of every path with the reference.
-void expectEveryPathMatches(const Codebook& cb, const std::vector<float>& patches, const char* what) {
+void expectEveryPathMatches(const Codebook& cb, const std::vector<float>& patches,
+                            const char* what) {
   const int count = static_cast<int>(patches.size() / kPatchSize);
   std::vector<float> want(count);
   for (int k = 0; k < count; ++k) want[k] = referenceSearch(patches.data() + k * kPatchSize, cb, 0);
@@ -103,9 +107,12 @@ void expectEveryPathMatches(const Codebook& cb, const std::vector<float>& patche
     searchCodebookBatch(patches.data(), count, cb, interleaved.data(), nullptr);
     for (int k = 0; k < count; ++k) {
       const float single = searchCodebook(patches.data() + k * kPatchSize, cb);
-      ASSERT_EQ(std::memcmp(&single, &want[k], 4), 0) << what << " path " << static_cast<int>(path) << " " << k;
-      ASSERT_EQ(std::memcmp(&grouped[k], &want[k], 4), 0) << what << " path " << static_cast<int>(path) << " " << k;
-      ASSERT_EQ(std::memcmp(&interleaved[k], &want[k], 4), 0) << what << " path " << static_cast<int>(path) << " " << k;
+      ASSERT_EQ(std::memcmp(&single, &want[k], 4), 0)
+          << what << " path " << static_cast<int>(path) << " " << k;
+      ASSERT_EQ(std::memcmp(&grouped[k], &want[k], 4), 0)
+          << what << " path " << static_cast<int>(path) << " " << k;
+      ASSERT_EQ(std::memcmp(&interleaved[k], &want[k], 4), 0)
+          << what << " path " << static_cast<int>(path) << " " << k;
     }
   }
 }
@@ -129,15 +136,19 @@ TEST(SearchFilter, FilterSumsStayWithinTheStatedBound) {
     Patch b[kFilterLanes];
     for (int l = 0; l < kFilterLanes; ++l) {
       b[l] = l < 4 ? realLikePatch(&rng) : a;
-      if (l >= 4 && l < 6) for (float& v : b[l]) v += noise(rng);
+      if (l >= 4 && l < 6)
+        for (float& v : b[l]) v += noise(rng);
       if (l == 6) b[l][rng() % kPatchSize] = nudge(a[0], 1);
-      if (l == 7) for (float& v : b[l]) v = 1e-40f * static_cast<float>(rng() % 5);
+      if (l == 7)
+        for (float& v : b[l]) v = 1e-40f * static_cast<float>(rng() % 5);
     }
-    if (n % 10 == 0) for (float& v : a) v = 1e-41f * static_cast<float>(rng() % 7);
+    if (n % 10 == 0)
+      for (float& v : a) v = 1e-41f * static_cast<float>(rng() % 7);
     float scaledA[kPatchSize];
     for (int e = 0; e < kPatchSize; ++e) scaledA[e] = kScaledWeights[e] * a[e];
     for (int l = 0; l < kFilterLanes; ++l) {
-      for (int e = 0; e < kPatchSize; ++e) group[e * kFilterLanes + l] = kScaledWeights[e] * b[l][e];
+      for (int e = 0; e < kPatchSize; ++e)
+        group[e * kFilterLanes + l] = kScaledWeights[e] * b[l][e];
     }
     float sums[2][kFilterLanes];
     filterSumsPortable(scaledA, group, 1, sums[0]);
@@ -157,8 +168,10 @@ TEST(SearchFilter, FilterSumsStayWithinTheStatedBound) {
       }
       for (const auto& s : sums) {
         const double bound = kFilterRelative * std::sqrt(static_cast<double>(s[l])) +
-                             kFilterNorm * (normA + normUpperBound(scaledB, kPatchSize)) + kFilterAbsolute;
-        const double error = std::fabs(static_cast<double>(std::sqrt(exact)) - std::sqrt(static_cast<double>(s[l])));
+                             kFilterNorm * (normA + normUpperBound(scaledB, kPatchSize)) +
+                             kFilterAbsolute;
+        const double error =
+            std::fabs(static_cast<double>(std::sqrt(exact)) - std::sqrt(static_cast<double>(s[l])));
         ASSERT_LE(error, bound) << n << " " << l;
         worst = std::max(worst, error / bound);
       }
@@ -204,7 +217,8 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnNearTies) {
       Patch p;
       const CodebookNode& node = cb.nodes[rng() % cb.nodes.size()];
       p = cb.codewords[node.firstCodeword + static_cast<int>(rng() % node.count)].patch;
-      if (n % 3 == 1) for (float& v : p) v += tiny(rng);
+      if (n % 3 == 1)
+        for (float& v : p) v += tiny(rng);
       if (n % 3 == 2) p[rng() % kPatchSize] = nudge(p[rng() % kPatchSize], 2);
       patches.insert(patches.end(), p.begin(), p.end());
       // Count the ties the final rounding makes, to show they are exercised.
@@ -213,7 +227,8 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnNearTies) {
         const float* bi = cb.codewords[node.firstCodeword + i].patch.data();
         double s0 = 0.0, si = 0.0;
         for (int e = 0; e < kPatchSize; ++e) {
-          const double d0 = static_cast<double>(p[e]) - b0[e], di = static_cast<double>(p[e]) - bi[e];
+          const double d0 = static_cast<double>(p[e]) - b0[e],
+                       di = static_cast<double>(p[e]) - bi[e];
           s0 += (d0 * d0) * kPatchWeights[e];
           si += (di * di) * kPatchWeights[e];
         }
@@ -230,8 +245,19 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
   // subnormals and zeros, in patches and in codewords; a leaf larger than
   // the filter takes.
   const float inf = std::numeric_limits<float>::infinity();
-  const float oddValues[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 3e38f, -1e20f, 4000.0f,
-                            3600.0f, -3500.0f, 1e-45f, -1e-40f, 0.0f, -0.0f, 1e-30f};
+  const float oddValues[] = {std::numeric_limits<float>::quiet_NaN(),
+                             inf,
+                             -inf,
+                             3e38f,
+                             -1e20f,
+                             4000.0f,
+                             3600.0f,
+                             -3500.0f,
+                             1e-45f,
+                             -1e-40f,
+                             0.0f,
+                             -0.0f,
+                             1e-30f};
   for (int leafSize : {3, 16, kMaxFilterCodewords + 3}) {
     CodebookTree tree = testing::randomTree(leafSize > 100 ? 2 : 3, leafSize, 40 + leafSize);
     std::mt19937 rng(leafSize);
@@ -241,7 +267,8 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
     }
     for (CodebookTree* node : nodes) {
       if (rng() % 3 != 0) continue;  // most nodes stay filterable
-      node->patches[rng() % node->patches.size()][rng() % kPatchSize] = oddValues[rng() % std::size(oddValues)];
+      node->patches[rng() % node->patches.size()][rng() % kPatchSize] =
+          oddValues[rng() % std::size(oddValues)];
     }
     const Codebook cb = testing::codebookOf(tree);
     std::vector<float> patches;
@@ -250,7 +277,8 @@ TEST(SearchFilter, EveryPathMatchesThePlainSearchOnHostileValues) {
       Patch p;
       for (float& v : p) v = u(rng);
       if (n % 2 == 0) p[rng() % kPatchSize] = oddValues[rng() % std::size(oddValues)];
-      if (n % 5 == 0) for (float& v : p) v *= 1e-38f;  // subnormal after scaling
+      if (n % 5 == 0)
+        for (float& v : p) v *= 1e-38f;  // subnormal after scaling
       patches.insert(patches.end(), p.begin(), p.end());
     }
     expectEveryPathMatches(cb, patches, "hostile");

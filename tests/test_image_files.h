@@ -190,7 +190,7 @@ inline Bytes pngHeader(uint32_t width, uint32_t height, int depth, int colourTyp
 
 // A PNG from rows (top first, packed samples, no filter byte).
 inline Bytes makePng(int width, int depth, int colourType, const std::vector<Bytes>& rows,
-              const Bytes& palette = {}) {
+                     const Bytes& palette = {}) {
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   appendChunk(&png, "IHDR",
               pngHeader(width, static_cast<uint32_t>(rows.size()), depth, colourType));

@@ -106,7 +106,8 @@ TEST(TrainPrune, SilentSubtreesShrinkToOneCodeword) {
   ASSERT_TRUE(toCodebook(tree, &after).ok());
   const SampleSet probes = randomPatches(2000, 1, 6);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p).data(), after), searchCodebook(probes.patch(p).data(), before));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), after),
+              searchCodebook(probes.patch(p).data(), before));
   }
 }
 
@@ -360,7 +361,8 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   EXPECT_LE(small.codewords.size(), codebook.codewords.size());
   const SampleSet probes = randomPatches(400, 1, 5);
   for (size_t p = 0; p < probes.patchCount(); ++p) {
-    EXPECT_EQ(searchCodebook(probes.patch(p).data(), small), searchCodebook(probes.patch(p).data(), codebook));
+    EXPECT_EQ(searchCodebook(probes.patch(p).data(), small),
+              searchCodebook(probes.patch(p).data(), codebook));
   }
 
   // Its score on the training picture is no worse than keeping every pixel.

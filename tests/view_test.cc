@@ -129,13 +129,11 @@ struct Presses {
   int sliderMoves = 0;
 };
 
-Presses pressUntilRefused(NavigationState* state, int key, bool special, float* value,
-                          int limit) {
+Presses pressUntilRefused(NavigationState* state, int key, bool special, float* value, int limit) {
   Presses p;
   for (int n = 0; n < limit; ++n) {
     const float before = *value;
-    const NavigationResult r =
-        special ? navigateSpecialKey(state, key) : navigateKey(state, key);
+    const NavigationResult r = special ? navigateSpecialKey(state, key) : navigateKey(state, key);
     applySlider(state, r, &p.sliderMoves);
     if (r.redraw) ++p.redraws;
     if (*value == before) break;
@@ -419,13 +417,13 @@ TEST(Comparison, DifferenceIsSixteenTimesTheLuminanceChangeAsGreyOnBlack) {
   set(&in, 0, 1, 100, 100, 100);
   set(&out, 0, 1, 103, 103, 103);  // +3 grey levels: 48
   set(&in, 0, 2, 50, 60, 70);
-  set(&out, 0, 2, 40, 60, 70);     // -10 red: |Y| = 2.99, x16 = 47.84 -> 48
+  set(&out, 0, 2, 40, 60, 70);  // -10 red: |Y| = 2.99, x16 = 47.84 -> 48
   set(&in, 1, 0, 0, 0, 0);
-  set(&out, 1, 0, 0, 20, 0);       // 11.74 x16 = 187.84 -> 188
+  set(&out, 1, 0, 0, 20, 0);  // 11.74 x16 = 187.84 -> 188
   set(&in, 1, 1, 0, 0, 0);
   set(&out, 1, 1, 200, 200, 200);  // saturates at 255
   set(&in, 1, 2, 10, 200, 30);
-  set(&out, 1, 2, 10, 199, 30);    // 0.587 x16 = 9.39 -> 9
+  set(&out, 1, 2, 10, 199, 30);  // 0.587 x16 = 9.39 -> 9
   const std::vector<uint8_t> d = differenceImage(in.data(), out.data(), pw, ph, 3, 2);
   ASSERT_EQ(d.size(), in.size());
   const int expected[2][3] = {{0, 48, 48}, {188, 255, 9}};

@@ -1,6 +1,8 @@
 // The pass's four-pixel window kernels against the one-pixel code: the same
 // bits in every lane, on real luminance and on values chosen to be awkward;
 // and the band cleaner giving the same bytes with and without them.
+#include "engine/window_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,7 +15,6 @@
 #include "engine/colour.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
-#include "engine/window_kernels.h"
 #include "tests/test_codebooks.h"
 
 namespace nubo {
@@ -139,8 +140,8 @@ TEST(WindowKernels, FourPixelsAfterThePassArePixelAfterPass) {
           outputY[k] = inputY[k];
           break;
         case 2:  // just off a level boundary, or beyond 0..1
-          outputY[k] = std::nextafter(static_cast<float>(rng() % 257) / 255.0f,
-                                      rng() % 2 ? 2.0f : -1.0f);
+          outputY[k] =
+              std::nextafter(static_cast<float>(rng() % 257) / 255.0f, rng() % 2 ? 2.0f : -1.0f);
           break;
         case 3:
           outputY[k] = rng() % 2 ? std::numeric_limits<float>::quiet_NaN() : -0.0f;

@@ -7,8 +7,8 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,7 +103,7 @@ Process Process::start(const std::vector<std::string>& argv,
     dup2(in, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
-    setpgid(0, 0);  // its own group, so that stop() also ends what it started
+    setpgid(0, 0);                     // its own group, so that stop() also ends what it started
     prctl(PR_SET_PDEATHSIG, SIGTERM);  // and it ends with the test, even one that crashes
     environ = e.data();
     execvp(a[0], a.data());

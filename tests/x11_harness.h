@@ -81,7 +81,7 @@ class XServer {
   // The top-level window whose title is title, or 0 after the timeout.
   unsigned long findWindow(const std::string& title, std::chrono::milliseconds timeout);
   std::string windowTitle(unsigned long window);
-  Rect geometry(unsigned long window);                  // in root coordinates
+  Rect geometry(unsigned long window);                        // in root coordinates
   std::vector<unsigned long> children(unsigned long window);  // bottom to top
 
   Shot capture(const Rect& area);

@@ -127,8 +127,8 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
       *picture = DecodedImage();
       const auto start = Clock::now();
       // The cleaned rows are bottom first; the pool compresses bands of them.
-      const Status s = encodePng(pixels.data() + (h - 1) * row, -static_cast<ptrdiff_t>(row), w,
-                                 h, metadata, &bytes, pool);
+      const Status s = encodePng(pixels.data() + (h - 1) * row, -static_cast<ptrdiff_t>(row), w, h,
+                                 metadata, &bytes, pool);
       if (!s.ok()) return s;
       if (times != nullptr) times->encodeMs = msSince(start);
     }

@@ -163,8 +163,9 @@ int planJobs(const Options& options, bool formatGiven, bool outDirGiven, std::ve
   if (!folder->empty()) {
     for (const std::string& input : inputs) {
       if (input == "-") {
-        return usage("standard input (\"-\") has no name to derive an output name from; "
-                     "give an OUTPUT file");
+        return usage(
+            "standard input (\"-\") has no name to derive an output name from; "
+            "give an OUTPUT file");
       }
       jobs->push_back({input, derivedOutput(input, *folder, given), given});
     }
@@ -302,7 +303,7 @@ class Cleaner {
   bool progressShown_ = false;
   std::string current_;
   nubo::CodebookCache codebooks_;  // a missing codebook is reported once per run
-  nubo::ThreadPool pool_;  // one set of workers for every file of the run
+  nubo::ThreadPool pool_;          // one set of workers for every file of the run
 };
 
 }  // namespace
@@ -354,8 +355,8 @@ int main(int argc, char** argv) {
   if (outDirGiven && options.outDir.empty()) {
     return nubo::cli::usageError("nubo-clean", "the --out-dir name is empty");
   }
-  if (const int exitStatus = planJobs(options, app.count("--format") > 0, outDirGiven, &jobs,
-                                      &folder);
+  if (const int exitStatus =
+          planJobs(options, app.count("--format") > 0, outDirGiven, &jobs, &folder);
       exitStatus >= 0) {
     return exitStatus;
   }

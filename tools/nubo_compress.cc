@@ -16,8 +16,12 @@ int main(int argc, char** argv) {
   CLI::App app{"JPEG-compresses a picture with libjpeg (4:2:0, integer DCT).", "nubo-compress"};
   app.add_option("input", input, "picture to compress (PNG, BMP, JPEG, TIFF)")->required();
   app.add_option("output", output, "JPEG file to write")->required();
-  app.add_option("-q,--quality", quality, "JPEG quality 1..100")->check(CLI::Range(1, 100))->capture_default_str();
-  app.add_option("--tile", tile, "repeat the picture tile x tile times")->check(CLI::Range(1, 16))->capture_default_str();
+  app.add_option("-q,--quality", quality, "JPEG quality 1..100")
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
+  app.add_option("--tile", tile, "repeat the picture tile x tile times")
+      ->check(CLI::Range(1, 16))
+      ->capture_default_str();
   app.add_flag("-f,--force", force, "overwrite an existing output");
   nubo::cli::setUp(&app);
   if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
@@ -34,8 +38,9 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const uint8_t* src = picture.rgb.data() +
-                           (static_cast<size_t>(y % picture.height) * picture.width + x % picture.width) * 3;
+      const uint8_t* src =
+          picture.rgb.data() +
+          (static_cast<size_t>(y % picture.height) * picture.width + x % picture.width) * 3;
       std::copy(src, src + 3, rgb.data() + (static_cast<size_t>(y) * w + x) * 3);
     }
   }

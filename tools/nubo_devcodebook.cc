@@ -40,8 +40,12 @@ int main(int argc, char** argv) {
   double softness = 0.35;
   CLI::App app{"Writes a small synthetic development codebook.", "nubo-devcodebook"};
   app.add_option("--out", out, "output file")->capture_default_str();
-  app.add_option("--leaf-size", leafSize, "codewords per leaf")->check(CLI::Range(1, 64))->capture_default_str();
-  app.add_option("--softness", softness, "edge softness in pixels")->check(CLI::Range(0.05, 5.0))->capture_default_str();
+  app.add_option("--leaf-size", leafSize, "codewords per leaf")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  app.add_option("--softness", softness, "edge softness in pixels")
+      ->check(CLI::Range(0.05, 5.0))
+      ->capture_default_str();
   nubo::cli::setUp(&app);
   if (const int exitStatus = nubo::cli::parse(&app, argc, argv); exitStatus >= 0) {
     return exitStatus;

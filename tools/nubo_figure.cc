@@ -41,14 +41,16 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (cx + cw > pic.width || cy + ch > pic.height) {
-      std::fprintf(stderr, "nubo-figure: %s: the crop lies outside the picture\n", inputs[k].c_str());
+      std::fprintf(stderr, "nubo-figure: %s: the crop lies outside the picture\n",
+                   inputs[k].c_str());
       return 1;
     }
     const int left = k * (cw * zoom + gap);
     for (int y = 0; y < height; ++y) {
       const int srcRow = pic.height - 1 - (cy + y / zoom);  // decoded rows are bottom first
       for (int x = 0; x < cw * zoom; ++x) {
-        const uint8_t* src = pic.rgb.data() + (static_cast<size_t>(srcRow) * pic.width + cx + x / zoom) * 3;
+        const uint8_t* src =
+            pic.rgb.data() + (static_cast<size_t>(srcRow) * pic.width + cx + x / zoom) * 3;
         uint8_t* dst = rgb.data() + (static_cast<size_t>(height - 1 - y) * width + left + x) * 3;
         std::copy(src, src + 3, dst);
       }

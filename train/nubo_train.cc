@@ -180,10 +180,9 @@ int main(int argc, char** argv) {
                  "Patches an internal node's k-means fits its centroids on");
   app.add_option("--leaf-fit-limit", options.tree.leafFitLimit,
                  "Patches a leaf's k-means fits its codewords on");
-  app.add_flag(
-      "--keep-untouched", options.keepUntouched,
-      "Train for the cleaner's default mode, where kept pixels show their input bytes "
-      "(without it: for its --convert-all mode)");
+  app.add_flag("--keep-untouched", options.keepUntouched,
+               "Train for the cleaner's default mode, where kept pixels show their input bytes "
+               "(without it: for its --convert-all mode)");
   app.add_option("--leaf-target-weight", options.tree.leafTargetWeight,
                  "Weight of the wanted companion value joined to the patch in the leaves' k-means")
       ->check(CLI::Range(0.0, 100.0));

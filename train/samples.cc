@@ -64,9 +64,8 @@ DecodedImage orientPicture(const DecodedImage& picture, int k) {
       if (k & 1) c = picture.width - 1 - c;
       if (k & 2) r = picture.height - 1 - r;
       // Rows are stored bottom first.
-      const uint8_t* from =
-          picture.rgb.data() +
-          (static_cast<size_t>(picture.height - 1 - r) * picture.width + c) * 3;
+      const uint8_t* from = picture.rgb.data() +
+                            (static_cast<size_t>(picture.height - 1 - r) * picture.width + c) * 3;
       uint8_t* to = out.rgb.data() + (static_cast<size_t>(out.height - 1 - a) * out.width + b) * 3;
       to[0] = from[0];
       to[1] = from[1];

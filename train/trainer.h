@@ -29,7 +29,7 @@ struct TrainOptions {
   bool augment = true;          // each sample also stands for its 7 flipped and rotated patches
   int orientations = 1;         // 1, 2, 4 or 8: orientations of each original compressed as
                                 // training pairs of their own (orientPicture 0..n-1)
-  bool keepUntouched = false;  // train for the cleaner's keepUntouched mode
+  bool keepUntouched = false;   // train for the cleaner's keepUntouched mode
 };
 
 // Everything the trainer measured, for the log.

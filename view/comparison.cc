@@ -35,8 +35,8 @@ const char* rightPanelText(RightPanel shown) {
 
 ComparisonResult flipRightPanel(ComparisonState* state) {
   if (!state->cleaned) return {};
-  return show(state, state->shown == RightPanel::kCleaned ? RightPanel::kInput
-                                                          : RightPanel::kCleaned);
+  return show(state,
+              state->shown == RightPanel::kCleaned ? RightPanel::kInput : RightPanel::kCleaned);
 }
 
 ComparisonResult toggleDifference(ComparisonState* state) {
@@ -50,9 +50,8 @@ void resetComparison(ComparisonState* state, bool cleaned) {
   state->shown = RightPanel::kCleaned;
 }
 
-std::vector<uint8_t> differenceImage(const uint8_t* input, const uint8_t* output,
-                                     int paddedWidth, int paddedHeight, int imageWidth,
-                                     int imageHeight) {
+std::vector<uint8_t> differenceImage(const uint8_t* input, const uint8_t* output, int paddedWidth,
+                                     int paddedHeight, int imageWidth, int imageHeight) {
   std::vector<uint8_t> grey(static_cast<size_t>(paddedWidth) * paddedHeight * 3, 255);
   for (int r = 0; r < imageHeight; ++r) {
     const size_t row = static_cast<size_t>(r) * paddedWidth * 3;

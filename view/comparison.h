@@ -45,9 +45,8 @@ constexpr int kDifferenceGain = 16;
 // Y = 0.299 R + 0.587 G + 0.114 B rounded to the nearest grey level; 0 (black)
 // where the cleaning left the luminance alone. Padding stays white, as in the
 // other panels' textures.
-std::vector<uint8_t> differenceImage(const uint8_t* input, const uint8_t* output,
-                                     int paddedWidth, int paddedHeight, int imageWidth,
-                                     int imageHeight);
+std::vector<uint8_t> differenceImage(const uint8_t* input, const uint8_t* output, int paddedWidth,
+                                     int paddedHeight, int imageWidth, int imageHeight);
 
 }  // namespace nubo
 

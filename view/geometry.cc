@@ -35,9 +35,9 @@ void logoQuad(float extentS, float extentT, TexVertex out[4]) {
   out[3] = {extentS - kInset, 0.0f, kRight, kBottom};
 }
 
-DisplayGeometry displayGeometry(int imageWidth, int imageHeight, int paddedWidth,
-                                int paddedHeight, int windowWidth, int windowHeight, float zoom,
-                                float panX, float panY) {
+DisplayGeometry displayGeometry(int imageWidth, int imageHeight, int paddedWidth, int paddedHeight,
+                                int windowWidth, int windowHeight, float zoom, float panX,
+                                float panY) {
   DisplayGeometry g;
   const int w = imageWidth;
   const int h = imageHeight;

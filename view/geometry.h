@@ -29,14 +29,14 @@ void logoQuad(float extentS, float extentT, TexVertex quad[4]);
 
 // Everything one frame with a picture needs.
 struct DisplayGeometry {
-  float sMax, tMax;  // part of each texture that holds the picture
-  float aspX, aspY;  // picture aspect: the longer side is 1
-  float fit;         // window pixels per picture pixel when a panel shows the whole picture
-  float m;           // magnification zoom / fit
-  float half;        // half the side of the texture window, in picture units
-  float s0, s1, t0, t1;  // texture window of both panels
-  float hx, hy;          // panel half sizes
-  float ox, oy;          // overview half sizes
+  float sMax, tMax;          // part of each texture that holds the picture
+  float aspX, aspY;          // picture aspect: the longer side is 1
+  float fit;                 // window pixels per picture pixel when a panel shows the whole picture
+  float m;                   // magnification zoom / fit
+  float half;                // half the side of the texture window, in picture units
+  float s0, s1, t0, t1;      // texture window of both panels
+  float hx, hy;              // panel half sizes
+  float ox, oy;              // overview half sizes
   TexVertex inputPanel[4];   // lower-left, upper-left, upper-right, lower-right
   TexVertex outputPanel[4];  // the same texture window, 2.8 units to the right
   TexVertex overview[4];     // the whole picture
@@ -46,9 +46,9 @@ struct DisplayGeometry {
 // The geometry for a picture of imageWidth x imageHeight pixels in textures of
 // paddedWidth x paddedHeight, in a graphics area of windowWidth x windowHeight
 // pixels, at the given zoom and pan.
-DisplayGeometry displayGeometry(int imageWidth, int imageHeight, int paddedWidth,
-                                int paddedHeight, int windowWidth, int windowHeight, float zoom,
-                                float panX, float panY);
+DisplayGeometry displayGeometry(int imageWidth, int imageHeight, int paddedWidth, int paddedHeight,
+                                int windowWidth, int windowHeight, float zoom, float panX,
+                                float panY);
 
 }  // namespace nubo
 

@@ -50,9 +50,7 @@ NavigationResult zoomOut(NavigationState* state, double step) {
 
 }  // namespace
 
-bool insidePanBound(double pan) {
-  return pan > -kOverviewSize * 0.5 && pan < kOverviewSize * 0.5;
-}
+bool insidePanBound(double pan) { return pan > -kOverviewSize * 0.5 && pan < kOverviewSize * 0.5; }
 
 NavigationResult navigateKey(NavigationState* state, int key) {
   switch (key & 0xff) {
@@ -99,8 +97,7 @@ NavigationResult navigateSpecialKey(NavigationState* state, int key) {
   }
 }
 
-void navigateMouse(NavigationState* state, int button, bool down, int x, int y,
-                   int windowHeight) {
+void navigateMouse(NavigationState* state, int button, bool down, int x, int y, int windowHeight) {
   if (button < 0 || button > 30) return;
   if (down) {
     state->mouseButtons |= 1 << button;

@@ -48,8 +48,7 @@ NavigationResult navigateKey(NavigationState* state, int key);
 // A GLUT special key (arrows, Page Up, Page Down).
 NavigationResult navigateSpecialKey(NavigationState* state, int key);
 // A button press (down true) or release at window position (x, y), y downwards.
-void navigateMouse(NavigationState* state, int button, bool down, int x, int y,
-                   int windowHeight);
+void navigateMouse(NavigationState* state, int button, bool down, int x, int y, int windowHeight);
 // One notch of the mouse wheel: notches > 0 zoom in, < 0 zoom out, each by
 // kWheelZoomFactor, kept within [kMinZoom, kMaxZoom]. Redraws and moves the
 // slider only when the zoom changed.

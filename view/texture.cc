@@ -16,8 +16,7 @@ int textureReduction(int paddedWidth, int paddedHeight, int maxTextureSize) {
   return factor;
 }
 
-std::vector<uint8_t> reduceRgb(const uint8_t* rgb, int paddedWidth, int paddedHeight,
-                               int factor) {
+std::vector<uint8_t> reduceRgb(const uint8_t* rgb, int paddedWidth, int paddedHeight, int factor) {
   const int w = paddedWidth / factor;
   const int h = paddedHeight / factor;
   std::vector<uint8_t> out(static_cast<size_t>(w) * h * 3);

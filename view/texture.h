@@ -16,8 +16,7 @@ int textureReduction(int paddedWidth, int paddedHeight, int maxTextureSize);
 // by factor on each axis, averaging each factor x factor square (rounded to
 // nearest), into (paddedWidth / factor) x (paddedHeight / factor) pixels.
 // Padding stays white, so texture coordinates keep their meaning.
-std::vector<uint8_t> reduceRgb(const uint8_t* rgb, int paddedWidth, int paddedHeight,
-                               int factor);
+std::vector<uint8_t> reduceRgb(const uint8_t* rgb, int paddedWidth, int paddedHeight, int factor);
 
 // Row alignment to unpack an RGB texture with rows of width pixels: 4 when a
 // row is a multiple of 4 bytes, else 1.
