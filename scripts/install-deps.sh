@@ -15,7 +15,8 @@ apt-get update
 #   build (scripts/fuzz.sh, scripts/sanitize-test.sh);
 # - the image libraries behind imageio/ and jpegutil/ (the tests link DevIL,
 #   libjpeg, zlib, lcms2 and libexif directly as well);
-# - GoogleTest and CLI11 (every tool's options);
+# - GoogleTest and CLI11 (every tool's options); clang-format and git for the
+#   test that every C++ file is formatted;
 # - freeglut and GLU for the window and its toolkit;
 # - help2man for the man pages; desktop-file-utils, appstream, lintian and
 #   dpkg-dev (with file, which CPack needs for the package's library
@@ -30,7 +31,7 @@ apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config \
   clang-14 libclang-rt-14-dev llvm-14 \
   libdevil-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev liblcms2-dev libexif-dev \
-  libgtest-dev libcli11-dev \
+  libgtest-dev libcli11-dev clang-format git \
   freeglut3-dev libglu1-mesa-dev \
   help2man desktop-file-utils appstream dpkg-dev file lintian \
   libx11-dev libxtst-dev \
