@@ -222,6 +222,19 @@ int normaliseXmpOrientation(std::string* xmp) {
   return found;
 }
 
+namespace {
+
+// Whether the data holds any entry besides the thumbnail's directory: EXIF
+// without one carries nothing worth writing.
+bool holdsEntries(ExifData* ed) {
+  for (int i = 0; i < EXIF_IFD_COUNT; ++i) {
+    if (i != EXIF_IFD_1 && ed->ifd[i] != nullptr && ed->ifd[i]->count > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int normaliseExif(std::vector<uint8_t>* exif) {
   if (exif->empty()) return 0;
   const bool tiffHeader = exif->size() >= 8 && (std::memcmp(exif->data(), "II*\0", 4) == 0 ||
@@ -251,7 +264,10 @@ int normaliseExif(std::vector<uint8_t>* exif) {
 
   int orientation = 0;
   ExifContent* ifd0 = ed->ifd[EXIF_IFD_0];
-  if (ifd0 != nullptr && ifd0->count > 0) {
+  if (ifd0 != nullptr && holdsEntries(ed)) {
+    // Data that already says "upright" and holds no thumbnail is kept byte for
+    // byte: nothing is lost, and reading our own output gives it back unchanged.
+    bool changed = false;
     const ExifByteOrder order = exif_data_get_byte_order(ed);
     ExifEntry* entry = exif_content_get_entry(ifd0, EXIF_TAG_ORIENTATION);
     if (entry != nullptr) {
@@ -259,24 +275,34 @@ int normaliseExif(std::vector<uint8_t>* exif) {
           entry->data != nullptr) {
         const int value = exif_get_short(entry->data, order);
         orientation = value >= 1 && value <= 8 ? value : 1;
-        exif_set_short(entry->data, order, 1);
+        if (value != 1) {
+          exif_set_short(entry->data, order, 1);
+          changed = true;
+        }
       } else {
         exif_content_remove_entry(ifd0, entry);  // malformed: says nothing we can trust
+        changed = true;
       }
     }
     // The thumbnail and the directory that describes it.
     if (ed->data != nullptr) {
+      changed = true;
       exif_mem_free(mem, ed->data);
       ed->data = nullptr;
       ed->size = 0;
     }
     ExifContent* ifd1 = ed->ifd[EXIF_IFD_1];
     while (ifd1 != nullptr && ifd1->count > 0) {
+      changed = true;
       exif_content_remove_entry(ifd1, ifd1->entries[ifd1->count - 1]);
     }
     unsigned char* saved = nullptr;
     unsigned int savedSize = 0;
-    exif_data_save_data(ed, &saved, &savedSize);
+    if (!changed) {
+      exif->assign(segment.begin() + sizeof(kPrefix), segment.end());
+    } else if (holdsEntries(ed)) {
+      exif_data_save_data(ed, &saved, &savedSize);
+    }
     if (saved != nullptr && savedSize > sizeof(kPrefix) + 8 && savedSize - 6 <= kMaxExifBytes &&
         std::memcmp(saved, kPrefix, sizeof(kPrefix)) == 0) {
       exif->assign(saved + sizeof(kPrefix), saved + savedSize);
