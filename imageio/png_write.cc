@@ -41,7 +41,7 @@ constexpr size_t kIdatBytes = size_t{1} << 20;
 // (a JPEG holds at most about 16 MB of profile) and far below PNG's 2^31 - 1
 // bytes per chunk.
 constexpr size_t kMaxChunkBytes = size_t{1} << 26;
-// The keyword under which XMP travels in PNG (Adobe's XMP specification, part 3).
+// The keyword under which XMP travels in PNG (as Adobe's XMP documentation, part 3, names it).
 constexpr char kXmpKey[] = "XML:com.adobe.xmp";
 constexpr char kIccName[] = "ICC profile";
 
