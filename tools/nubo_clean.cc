@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/output_name.h"
@@ -217,13 +221,146 @@ nubo::Status readStandardInput(std::vector<uint8_t>* bytes) {
   }
 }
 
+// Key under which an input and an earlier output are the same file (links
+// followed where they exist).
+std::string sameFileOnDisk(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+  return ec ? sameFileKey(path) : canonical.string();
+}
+
+// Which inputs may be read before the pictures ahead of them are written: every
+// named file that no earlier job writes to (standard input is read in turn).
+std::vector<bool> readableAhead(const std::vector<Job>& jobs) {
+  std::vector<bool> ahead;
+  std::set<std::string> written;
+  for (const Job& job : jobs) {
+    ahead.push_back(job.input != "-" && written.count(sameFileOnDisk(job.input)) == 0);
+    written.insert(sameFileOnDisk(job.output));
+  }
+  return ahead;
+}
+
+// What is read of an input before its turn: the decoded picture and, when it
+// was not loaded yet, the codebook it will ask for (loaded without a word: a
+// codebook that fails here is loaded again in turn, which reports it).
+struct Prepared {
+  nubo::Status status;
+  nubo::DecodedImage picture;
+  std::string codebookPath;
+  std::unique_ptr<nubo::Codebook> codebook;  // null when not loaded ahead
+};
+
+// The codebook a file input will ask for: the one given, or the one chosen by
+// its JPEG quality (nothing is printed here; the choice is reported in turn).
+std::string codebookPathFor(const Options& options, const std::string& input) {
+  if (!options.codebook.empty()) return options.codebook;
+  nubo::CodebookChoice choice;
+  nubo::selectCodebookForFile(options.dataDir, input, &choice);
+  return choice.path;
+}
+
+// Loads the codebook at path unless it is in known; null when it is known or
+// fails to load.
+std::unique_ptr<nubo::Codebook> loadAhead(const std::string& path,
+                                          const std::set<std::string>& known) {
+  if (path.empty() || known.count(path) != 0) return nullptr;
+  try {
+    auto codebook = std::make_unique<nubo::Codebook>();
+    if (!nubo::loadCodebook(codebook.get(), path).ok()) return nullptr;
+    return codebook;
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // loaded again in turn, which reports it
+  }
+}
+
+// Decodes a file input and loads the codebook it will ask for (on a thread of
+// its own, while the picture before it is cleaned).
+Prepared prepare(const Options& options, const std::string& input, std::set<std::string> known) {
+  Prepared prepared;
+  prepared.status = nubo::decodeImageFile(input, &prepared.picture);
+  if (prepared.status.ok()) {
+    prepared.codebookPath = codebookPathFor(options, input);
+    prepared.codebook = loadAhead(prepared.codebookPath, known);
+  }
+  return prepared;
+}
+
 class Cleaner {
  public:
   explicit Cleaner(const Options& options)
-      : options_(options), tty_(::isatty(2) != 0), pool_(options.threads) {}
+      : options_(options),
+        tty_(::isatty(2) != 0),
+        codebooks_([this](nubo::Codebook* codebook, const std::string& path) {
+          return loadCodebook(codebook, path);
+        }),
+        pool_(options.threads) {}
+
+  // Cleans every job in turn; returns how many failed. The next file input is
+  // decoded on a second thread while the current one is cleaned (one picture
+  // ahead at most); every message still comes in turn, as run prints it.
+  int runAll(const std::vector<Job>& jobs) {
+    const std::vector<bool> ahead = readableAhead(jobs);
+    std::future<Prepared> next;
+    if (!jobs.empty() && ahead[0]) {
+      next = launch(jobs[0]);
+      // The first codebook loads while the first picture is decoded.
+      if (next.valid()) {
+        try {
+          const std::string path = codebookPathFor(options_, jobs[0].input);
+          keep(path, loadAhead(path, requested_));
+        } catch (const std::bad_alloc&) {
+          // loaded in turn
+        }
+      }
+    }
+    int failures = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      std::future<Prepared> current = std::move(next);
+      try {
+        std::unique_ptr<Prepared> prepared;
+        if (current.valid()) prepared = std::make_unique<Prepared>(current.get());
+        if (i + 1 < jobs.size() && ahead[i + 1]) next = launch(jobs[i + 1]);
+        if (!run(jobs[i], prepared.get())) ++failures;
+      } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "nubo-clean: %s: out of memory\n", jobs[i].input.c_str());
+        ++failures;
+      }
+    }
+    return failures;
+  }
+
+ private:
+  // Starts decoding job's input on a thread of its own; an invalid future when
+  // no thread can be started (then run decodes it in turn).
+  std::future<Prepared> launch(const Job& job) {
+    try {
+      return std::async(std::launch::async, prepare, std::cref(options_), job.input, requested_);
+    } catch (const std::system_error&) {
+      return {};
+    }
+  }
+
+  // Keeps a codebook loaded ahead for the cache's first request of path.
+  void keep(const std::string& path, std::unique_ptr<nubo::Codebook> codebook) {
+    if (codebook == nullptr || requested_.count(path) != 0) return;
+    requested_.insert(path);
+    loadedAhead_[path] = std::move(codebook);
+  }
+
+  // The cache's loader: a codebook loaded ahead, else the file, reporting a
+  // missing one as always.
+  nubo::Status loadCodebook(nubo::Codebook* codebook, const std::string& path) {
+    const auto it = loadedAhead_.find(path);
+    if (it == loadedAhead_.end()) return nubo::loadCodebookReportingMissing(codebook, path);
+    *codebook = std::move(*it->second);
+    loadedAhead_.erase(it);
+    return nubo::Status::Ok();
+  }
 
   // Cleans one input into output; prints one line naming the file on failure.
-  bool run(const Job& job) {
+  // prepared, when given, holds the input read ahead.
+  bool run(const Job& job, Prepared* prepared) {
     const std::string& target = job.output;
     const bool regular = nubo::outputKindOf(target) == nubo::OutputKind::kRegularFile;
     const std::string name = job.input == "-" ? kStandardInputName : job.input;
@@ -236,7 +373,11 @@ class Cleaner {
     nubo::DecodedImage picture;
     std::vector<uint8_t> bytes;  // standard input's, kept for the quality estimate
     nubo::Status status;
-    if (job.input == "-") {
+    if (prepared != nullptr) {
+      status = prepared->status;
+      picture = std::move(prepared->picture);
+      keep(prepared->codebookPath, std::move(prepared->codebook));
+    } else if (job.input == "-") {
       status = readStandardInput(&bytes);
       if (status.ok()) status = nubo::decodeImage(bytes.data(), bytes.size(), &picture);
     } else {
@@ -258,6 +399,7 @@ class Cleaner {
       codebookPath = choice.path;
     }
     bytes = std::vector<uint8_t>();
+    requested_.insert(codebookPath);
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
     if (codebook == nullptr) {
       return fail(name, "no codebook is loaded (" + status.message() + ")");
@@ -302,6 +444,8 @@ class Cleaner {
   const bool tty_;
   bool progressShown_ = false;
   std::string current_;
+  std::set<std::string> requested_;  // codebooks asked of the cache or loaded ahead
+  std::map<std::string, std::unique_ptr<nubo::Codebook>> loadedAhead_;  // not asked for yet
   nubo::CodebookCache codebooks_;  // a missing codebook is reported once per run
   nubo::ThreadPool pool_;          // one set of workers for every file of the run
 };
@@ -392,14 +536,6 @@ int main(int argc, char** argv) {
   }
 
   Cleaner cleaner(options);
-  int failures = 0;
-  for (const Job& job : jobs) {
-    try {
-      if (!cleaner.run(job)) ++failures;
-    } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", job.input.c_str());
-      ++failures;
-    }
-  }
+  const int failures = cleaner.runAll(jobs);
   return failures == 0 ? nubo::cli::kExitOk : nubo::cli::kExitFailure;
 }
