@@ -229,13 +229,17 @@ std::string sameFileOnDisk(const std::string& path) {
   return ec ? sameFileKey(path) : canonical.string();
 }
 
-// Which inputs may be read before the pictures ahead of them are written: every
-// named file that no earlier job writes to (standard input is read in turn).
+// Which inputs may be read before the pictures ahead of them are written: the
+// regular files there are now that no earlier job writes to. Standard input,
+// devices, pipes and names that lead nowhere yet (a link to an output still to
+// be written) are read in turn.
 std::vector<bool> readableAhead(const std::vector<Job>& jobs) {
   std::vector<bool> ahead;
   std::set<std::string> written;
   for (const Job& job : jobs) {
-    ahead.push_back(job.input != "-" && written.count(sameFileOnDisk(job.input)) == 0);
+    std::error_code ec;
+    ahead.push_back(job.input != "-" && std::filesystem::is_regular_file(job.input, ec) &&
+                    written.count(sameFileOnDisk(job.input)) == 0);
     written.insert(sameFileOnDisk(job.output));
   }
   return ahead;
