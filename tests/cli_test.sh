@@ -213,5 +213,14 @@ check "batch read ahead: same bytes as one at a time" \
 check "batch read ahead: a link to an earlier output is read after it is written" \
   test -s "$work/ahead/link.bmp"
 
+# A file is written while the next picture is cleaned: its failure still comes before the
+# next picture's lines, and counts.
+mkdir -p "$work/wfail/b.bmp/in"
+(cd "$work" && "$clean" --force --out-dir wfail a.jpg b.jpeg missing.jpg 2>"$work/err")
+check "a failed write in a batch: in the exit status" test $? -eq 1
+printf ' a.jpg\n b.jpeg\n wfail/b.bmp\n missing.jpg\n' >"$work/expected"
+check "a failed write in a batch: reported before the next picture's lines" \
+  sh -c "cut -d: -f2 '$work/err' | cmp -s - '$work/expected'"
+
 echo "$passes passed, $failures failed"
 test $failures -eq 0

@@ -318,20 +318,21 @@ class Cleaner {
         }
       }
     }
-    int failures = 0;
     for (size_t i = 0; i < jobs.size(); ++i) {
       std::future<Prepared> current = std::move(next);
       try {
         std::unique_ptr<Prepared> prepared;
         if (current.valid()) prepared = std::make_unique<Prepared>(current.get());
         if (i + 1 < jobs.size() && ahead[i + 1]) next = launch(jobs[i + 1]);
-        if (!run(jobs[i], prepared.get())) ++failures;
+        if (!run(jobs[i], prepared.get())) ++failures_;
       } catch (const std::bad_alloc&) {
+        finishWrite();
         std::fprintf(stderr, "nubo-clean: %s: out of memory\n", jobs[i].input.c_str());
-        ++failures;
+        ++failures_;
       }
     }
-    return failures;
+    finishWrite();
+    return failures_;
   }
 
  private:
@@ -362,12 +363,69 @@ class Cleaner {
     return nubo::Status::Ok();
   }
 
+  // Waits for the file being written, if any, and prints its failure, then
+  // the messages held back meanwhile.
+  void finishWrite() {
+    if (!writing_.valid()) return;
+    const Written written = writing_.get();
+    writingKey_.clear();
+    if (written.outOfMemory) {
+      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", writingInput_.c_str());
+      ++failures_;
+    } else if (!written.status.ok()) {
+      std::fprintf(stderr, "nubo-clean: %s: %s\n", writingName_.c_str(),
+                   written.status.message().c_str());
+      ++failures_;
+    }
+    std::fputs(held_.c_str(), stderr);
+    held_.clear();
+  }
+
+  // Writes bytes to the regular file job.output on a thread of its own while
+  // the next picture is cleaned; false when no thread can be started.
+  bool startWrite(const Job& job, std::vector<uint8_t>&& bytes) {
+    finishWrite();
+    const bool overwrite = options_.force;
+    try {
+      writing_ =
+          std::async(std::launch::async, [path = job.output, overwrite, data = std::move(bytes)]() {
+            Written written;
+            try {
+              written.status = nubo::writeOutput(path, data, overwrite);
+            } catch (const std::bad_alloc&) {
+              written.outOfMemory = true;
+            }
+            return written;
+          });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    writingName_ = job.output;
+    writingInput_ = job.input;
+    writingKey_ = sameFileOnDisk(job.output);
+    return true;
+  }
+
+  // A line for standard error: held back while a file is being written (its
+  // failure comes first), else printed.
+  void say(const std::string& line) {
+    if (writing_.valid()) {
+      held_ += line;
+    } else {
+      std::fputs(line.c_str(), stderr);
+    }
+  }
+
   // Cleans one input into output; prints one line naming the file on failure.
-  // prepared, when given, holds the input read ahead.
+  // prepared, when given, holds the input read ahead. A regular file is written
+  // while the next picture is cleaned (not when progress is shown).
   bool run(const Job& job, Prepared* prepared) {
     const std::string& target = job.output;
     const bool regular = nubo::outputKindOf(target) == nubo::OutputKind::kRegularFile;
     const std::string name = job.input == "-" ? kStandardInputName : job.input;
+    // An input read in turn, or an output written before, may be the file
+    // being written: it is finished first.
+    if (prepared == nullptr || !regular || sameFileOnDisk(target) == writingKey_) finishWrite();
     if (regular && target.size() > nubo::kMaxPathBytes) return fail(target, "the path is too long");
     if (regular && !options_.force && ::access(target.c_str(), F_OK) == 0) {
       return fail(target, "exists (use --force to overwrite)");
@@ -389,7 +447,7 @@ class Cleaner {
     }
     if (!status.ok()) return fail(name, status.message());
     if (!picture.warning.empty()) {
-      std::fprintf(stderr, "nubo-clean: warning: %s: %s\n", name.c_str(), picture.warning.c_str());
+      say("nubo-clean: warning: " + name + ": " + picture.warning + "\n");
     }
     std::string codebookPath = options_.codebook;
     if (codebookPath.empty()) {
@@ -399,10 +457,12 @@ class Cleaner {
           job.input == "-"
               ? nubo::selectCodebook(options_.dataDir, bytes.data(), bytes.size(), &choice)
               : nubo::selectCodebookForFile(options_.dataDir, job.input, &choice);
-      nubo::reportCodebookChoice("nubo-clean", name, s, choice);
+      say(nubo::codebookChoiceReport("nubo-clean", name, s, choice));
       codebookPath = choice.path;
     }
     bytes = std::vector<uint8_t>();
+    // A codebook loaded now may say so on standard output: after every earlier line.
+    if (requested_.count(codebookPath) == 0) finishWrite();
     requested_.insert(codebookPath);
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
     if (codebook == nullptr) {
@@ -416,8 +476,16 @@ class Cleaner {
     // Band by band straight into the output file: the same bytes as the
     // window's load, clean and save, in a fraction of the memory.
     std::fflush(stdout);  // what we printed there goes before a picture written to it
-    status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
-                               options_.force, progress(), nullptr);
+    if (regular && !tty_) {
+      std::vector<uint8_t> out;
+      status = nubo::cleanToBytes(&picture, *codebook, clean, &pool_, job.format, progress(),
+                                  nullptr, &out);
+      if (status.ok() && startWrite(job, std::move(out))) return true;
+      if (status.ok()) status = nubo::writeOutput(target, out, options_.force);
+    } else {
+      status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
+                                 options_.force, progress(), nullptr);
+    }
     endProgress();
     if (!status.ok()) return fail(job.output == "-" ? "standard output" : target, status.message());
     return true;
@@ -440,7 +508,7 @@ class Cleaner {
 
   bool fail(const std::string& file, const std::string& reason) {
     endProgress();
-    std::fprintf(stderr, "nubo-clean: %s: %s\n", file.c_str(), reason.c_str());
+    say("nubo-clean: " + file + ": " + reason + "\n");
     return false;
   }
 
@@ -452,6 +520,14 @@ class Cleaner {
   std::map<std::string, std::unique_ptr<nubo::Codebook>> loadedAhead_;  // not asked for yet
   nubo::CodebookCache codebooks_;  // a missing codebook is reported once per run
   nubo::ThreadPool pool_;          // one set of workers for every file of the run
+  int failures_ = 0;
+  struct Written {
+    nubo::Status status;
+    bool outOfMemory = false;
+  };
+  std::future<Written> writing_;  // the file being written, if any
+  std::string writingName_, writingInput_, writingKey_;
+  std::string held_;  // lines for standard error held back while it is written
 };
 
 }  // namespace
