@@ -382,28 +382,29 @@ class Cleaner {
   }
 
   // Writes bytes to the regular file job.output on a thread of its own while
-  // the next picture is cleaned; false when no thread can be started.
-  bool startWrite(const Job& job, std::vector<uint8_t>&& bytes) {
+  // the next picture is cleaned (here and now when no thread can be started).
+  void startWrite(const Job& job, std::vector<uint8_t>&& bytes) {
     finishWrite();
-    const bool overwrite = options_.force;
+    auto data = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    const auto write = [path = job.output, overwrite = options_.force, data]() {
+      Written written;
+      try {
+        written.status = nubo::writeOutput(path, *data, overwrite);
+      } catch (const std::bad_alloc&) {
+        written.outOfMemory = true;
+      }
+      return written;
+    };
     try {
-      writing_ =
-          std::async(std::launch::async, [path = job.output, overwrite, data = std::move(bytes)]() {
-            Written written;
-            try {
-              written.status = nubo::writeOutput(path, data, overwrite);
-            } catch (const std::bad_alloc&) {
-              written.outOfMemory = true;
-            }
-            return written;
-          });
+      writing_ = std::async(std::launch::async, write);
     } catch (const std::system_error&) {
-      return false;
+      std::promise<Written> done;
+      done.set_value(write());
+      writing_ = done.get_future();
     }
     writingName_ = job.output;
     writingInput_ = job.input;
     writingKey_ = sameFileOnDisk(job.output);
-    return true;
   }
 
   // A line for standard error: held back while a file is being written (its
@@ -480,8 +481,10 @@ class Cleaner {
       std::vector<uint8_t> out;
       status = nubo::cleanToBytes(&picture, *codebook, clean, &pool_, job.format, progress(),
                                   nullptr, &out);
-      if (status.ok() && startWrite(job, std::move(out))) return true;
-      if (status.ok()) status = nubo::writeOutput(target, out, options_.force);
+      if (status.ok()) {
+        startWrite(job, std::move(out));
+        return true;  // a failed write is reported and counted by finishWrite
+      }
     } else {
       status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
                                  options_.force, progress(), nullptr);
