@@ -193,5 +193,34 @@ mkdir "$work/elsewhere"
 (cd "$work/elsewhere" && NUBO_DATA_DIR=$work/data "$clean" "$photo" "$work/env.bmp" 2>"$work/err")
 check "a data folder from \$NUBO_DATA_DIR is named" grep -q "using the data folder $work/data" "$work/err"
 
+# A batch reads the next picture while one is cleaned: messages and results still come in
+# input order, and an input that is a link to an output of the batch is read once it is written.
+mkdir "$work/ahead"
+ln -s "$work/ahead/a.bmp" "$work/link.bmp"
+(cd "$work" && "$clean" --out-dir ahead a.jpg missing.jpg damaged.jpg link.bmp broken.jpg b.jpeg \
+  2>"$work/err")
+check "batch read ahead: a failure in the exit status" test $? -eq 1
+printf ' a.jpg\n missing.jpg\n warning\n damaged.jpg\n link.bmp\n broken.jpg\n b.jpeg\n' \
+  >"$work/expected"
+check "batch read ahead: every message in input order" \
+  sh -c "cut -d: -f2 '$work/err' | cmp -s - '$work/expected'"
+check "batch read ahead: the damage and the missing file named" \
+  sh -c "grep -q 'warning: damaged.jpg: damaged JPEG data (' '$work/err' &&
+    grep -q 'missing.jpg: cannot open file' '$work/err'"
+check "batch read ahead: same bytes as one at a time" \
+  sh -c "cmp -s '$work/ahead/a.bmp' '$work/one.bmp' && cmp -s '$work/ahead/b.bmp' '$work/one.bmp' &&
+    cmp -s '$work/ahead/damaged.bmp' '$work/damaged.bmp'"
+check "batch read ahead: a link to an earlier output is read after it is written" \
+  test -s "$work/ahead/link.bmp"
+
+# A file is written while the next picture is cleaned: its failure still comes before the
+# next picture's lines, and counts.
+mkdir -p "$work/wfail/b.bmp/in"
+(cd "$work" && "$clean" --force --out-dir wfail a.jpg b.jpeg missing.jpg 2>"$work/err")
+check "a failed write in a batch: in the exit status" test $? -eq 1
+printf ' a.jpg\n b.jpeg\n wfail/b.bmp\n missing.jpg\n' >"$work/expected"
+check "a failed write in a batch: reported before the next picture's lines" \
+  sh -c "cut -d: -f2 '$work/err' | cmp -s - '$work/expected'"
+
 echo "$passes passed, $failures failed"
 test $failures -eq 0

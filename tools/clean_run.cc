@@ -96,6 +96,21 @@ Status writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, b
 Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
                    ThreadPool* pool, const std::string& path, ImageFormat format, bool overwrite,
                    const StatusCallback& showStatus, RunTimes* times) {
+  std::vector<uint8_t> bytes;
+  const Status s =
+      cleanToBytes(picture, codebook, options, pool, format, showStatus, times, &bytes);
+  if (!s.ok()) return s;
+  const auto start = Clock::now();
+  const Status written = writeOutput(path, bytes, overwrite);
+  if (times != nullptr) times->writeMs = msSince(start);
+  return written;
+}
+
+Status cleanToBytes(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
+                    ThreadPool* pool, ImageFormat format, const StatusCallback& showStatus,
+                    RunTimes* times, std::vector<uint8_t>* result) {
+  std::vector<uint8_t>& bytes = *result;
+  bytes.clear();
   const int w = picture->width, h = picture->height;
   if (w < 1 || h < 1 || picture->rgb.size() < static_cast<size_t>(w) * h * 3) {
     return Status(StatusCode::kInvalidArgument, "no picture");
@@ -104,7 +119,6 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
   // Decoded rows are bottom first: picture row 0 (the top) is the last one.
   const RgbRows in{picture->rgb.data() + (h - 1) * row, -static_cast<ptrdiff_t>(row), false};
   BandTimes bandTimes;
-  std::vector<uint8_t> bytes;
   try {
     if (format == ImageFormat::kBmp) {
       // Clean straight into the file's pixel rows (bottom first, B, G, R).
@@ -141,10 +155,7 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
     times->passMs = bandTimes.passNs * perWorker;
     times->backMs = bandTimes.backNs * perWorker;
   }
-  const auto start = Clock::now();
-  const Status s = writeOutput(path, bytes, overwrite);
-  if (times != nullptr) times->writeMs = msSince(start);
-  return s;
+  return Status::Ok();
 }
 
 }  // namespace nubo

@@ -50,6 +50,12 @@ Status cleanToFile(DecodedImage* picture, const Codebook& codebook, const CleanO
                    ThreadPool* pool, const std::string& path, ImageFormat format, bool overwrite,
                    const StatusCallback& showStatus, RunTimes* times);
 
+// The first part of cleanToFile: the bytes of the output file in *result,
+// nothing written (times: all but the write field).
+Status cleanToBytes(DecodedImage* picture, const Codebook& codebook, const CleanOptions& options,
+                    ThreadPool* pool, ImageFormat format, const StatusCallback& showStatus,
+                    RunTimes* times, std::vector<uint8_t>* result);
+
 }  // namespace nubo
 
 #endif  // NUBO_TOOLS_CLEAN_RUN_H_

@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/output_name.h"
@@ -217,16 +221,212 @@ nubo::Status readStandardInput(std::vector<uint8_t>* bytes) {
   }
 }
 
+// Key under which an input and an earlier output are the same file (links
+// followed where they exist).
+std::string sameFileOnDisk(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+  return ec ? sameFileKey(path) : canonical.string();
+}
+
+// Which inputs may be read before the pictures ahead of them are written: the
+// regular files there are now that no earlier job writes to. Standard input,
+// devices, pipes and names that lead nowhere yet (a link to an output still to
+// be written) are read in turn.
+std::vector<bool> readableAhead(const std::vector<Job>& jobs) {
+  std::vector<bool> ahead;
+  std::set<std::string> written;
+  for (const Job& job : jobs) {
+    std::error_code ec;
+    ahead.push_back(job.input != "-" && std::filesystem::is_regular_file(job.input, ec) &&
+                    written.count(sameFileOnDisk(job.input)) == 0);
+    written.insert(sameFileOnDisk(job.output));
+  }
+  return ahead;
+}
+
+// What is read of an input before its turn: the decoded picture and, when it
+// was not loaded yet, the codebook it will ask for (loaded without a word: a
+// codebook that fails here is loaded again in turn, which reports it).
+struct Prepared {
+  nubo::Status status;
+  nubo::DecodedImage picture;
+  std::string codebookPath;
+  std::unique_ptr<nubo::Codebook> codebook;  // null when not loaded ahead
+};
+
+// The codebook a file input will ask for: the one given, or the one chosen by
+// its JPEG quality (nothing is printed here; the choice is reported in turn).
+std::string codebookPathFor(const Options& options, const std::string& input) {
+  if (!options.codebook.empty()) return options.codebook;
+  nubo::CodebookChoice choice;
+  nubo::selectCodebookForFile(options.dataDir, input, &choice);
+  return choice.path;
+}
+
+// Loads the codebook at path unless it is in known; null when it is known or
+// fails to load.
+std::unique_ptr<nubo::Codebook> loadAhead(const std::string& path,
+                                          const std::set<std::string>& known) {
+  if (path.empty() || known.count(path) != 0) return nullptr;
+  try {
+    auto codebook = std::make_unique<nubo::Codebook>();
+    if (!nubo::loadCodebook(codebook.get(), path).ok()) return nullptr;
+    return codebook;
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // loaded again in turn, which reports it
+  }
+}
+
+// Decodes a file input and loads the codebook it will ask for (on a thread of
+// its own, while the picture before it is cleaned).
+Prepared prepare(const Options& options, const std::string& input, std::set<std::string> known) {
+  Prepared prepared;
+  prepared.status = nubo::decodeImageFile(input, &prepared.picture);
+  if (prepared.status.ok()) {
+    prepared.codebookPath = codebookPathFor(options, input);
+    prepared.codebook = loadAhead(prepared.codebookPath, known);
+  }
+  return prepared;
+}
+
 class Cleaner {
  public:
   explicit Cleaner(const Options& options)
-      : options_(options), tty_(::isatty(2) != 0), pool_(options.threads) {}
+      : options_(options),
+        tty_(::isatty(2) != 0),
+        codebooks_([this](nubo::Codebook* codebook, const std::string& path) {
+          return loadCodebook(codebook, path);
+        }),
+        pool_(options.threads) {}
+
+  // Cleans every job in turn; returns how many failed. The next file input is
+  // decoded on a second thread while the current one is cleaned (one picture
+  // ahead at most); every message still comes in turn, as run prints it.
+  int runAll(const std::vector<Job>& jobs) {
+    const std::vector<bool> ahead = readableAhead(jobs);
+    std::future<Prepared> next;
+    if (!jobs.empty() && ahead[0]) {
+      next = launch(jobs[0]);
+      // The first codebook loads while the first picture is decoded.
+      if (next.valid()) {
+        try {
+          const std::string path = codebookPathFor(options_, jobs[0].input);
+          keep(path, loadAhead(path, requested_));
+        } catch (const std::bad_alloc&) {
+          // loaded in turn
+        }
+      }
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      std::future<Prepared> current = std::move(next);
+      try {
+        std::unique_ptr<Prepared> prepared;
+        if (current.valid()) prepared = std::make_unique<Prepared>(current.get());
+        if (i + 1 < jobs.size() && ahead[i + 1]) next = launch(jobs[i + 1]);
+        if (!run(jobs[i], prepared.get())) ++failures_;
+      } catch (const std::bad_alloc&) {
+        finishWrite();
+        std::fprintf(stderr, "nubo-clean: %s: out of memory\n", jobs[i].input.c_str());
+        ++failures_;
+      }
+    }
+    finishWrite();
+    return failures_;
+  }
+
+ private:
+  // Starts decoding job's input on a thread of its own; an invalid future when
+  // no thread can be started (then run decodes it in turn).
+  std::future<Prepared> launch(const Job& job) {
+    try {
+      return std::async(std::launch::async, prepare, std::cref(options_), job.input, requested_);
+    } catch (const std::system_error&) {
+      return {};
+    }
+  }
+
+  // Keeps a codebook loaded ahead for the cache's first request of path.
+  void keep(const std::string& path, std::unique_ptr<nubo::Codebook> codebook) {
+    if (codebook == nullptr || requested_.count(path) != 0) return;
+    requested_.insert(path);
+    loadedAhead_[path] = std::move(codebook);
+  }
+
+  // The cache's loader: a codebook loaded ahead, else the file, reporting a
+  // missing one as always.
+  nubo::Status loadCodebook(nubo::Codebook* codebook, const std::string& path) {
+    const auto it = loadedAhead_.find(path);
+    if (it == loadedAhead_.end()) return nubo::loadCodebookReportingMissing(codebook, path);
+    *codebook = std::move(*it->second);
+    loadedAhead_.erase(it);
+    return nubo::Status::Ok();
+  }
+
+  // Waits for the file being written, if any, and prints its failure, then
+  // the messages held back meanwhile.
+  void finishWrite() {
+    if (!writing_.valid()) return;
+    const Written written = writing_.get();
+    writingKey_.clear();
+    if (written.outOfMemory) {
+      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", writingInput_.c_str());
+      ++failures_;
+    } else if (!written.status.ok()) {
+      std::fprintf(stderr, "nubo-clean: %s: %s\n", writingName_.c_str(),
+                   written.status.message().c_str());
+      ++failures_;
+    }
+    std::fputs(held_.c_str(), stderr);
+    held_.clear();
+  }
+
+  // Writes bytes to the regular file job.output on a thread of its own while
+  // the next picture is cleaned (here and now when no thread can be started).
+  void startWrite(const Job& job, std::vector<uint8_t>&& bytes) {
+    finishWrite();
+    auto data = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    const auto write = [path = job.output, overwrite = options_.force, data]() {
+      Written written;
+      try {
+        written.status = nubo::writeOutput(path, *data, overwrite);
+      } catch (const std::bad_alloc&) {
+        written.outOfMemory = true;
+      }
+      return written;
+    };
+    try {
+      writing_ = std::async(std::launch::async, write);
+    } catch (const std::system_error&) {
+      std::promise<Written> done;
+      done.set_value(write());
+      writing_ = done.get_future();
+    }
+    writingName_ = job.output;
+    writingInput_ = job.input;
+    writingKey_ = sameFileOnDisk(job.output);
+  }
+
+  // A line for standard error: held back while a file is being written (its
+  // failure comes first), else printed.
+  void say(const std::string& line) {
+    if (writing_.valid()) {
+      held_ += line;
+    } else {
+      std::fputs(line.c_str(), stderr);
+    }
+  }
 
   // Cleans one input into output; prints one line naming the file on failure.
-  bool run(const Job& job) {
+  // prepared, when given, holds the input read ahead. A regular file is written
+  // while the next picture is cleaned (not when progress is shown).
+  bool run(const Job& job, Prepared* prepared) {
     const std::string& target = job.output;
     const bool regular = nubo::outputKindOf(target) == nubo::OutputKind::kRegularFile;
     const std::string name = job.input == "-" ? kStandardInputName : job.input;
+    // An input read in turn, or an output written before, may be the file
+    // being written: it is finished first.
+    if (prepared == nullptr || !regular || sameFileOnDisk(target) == writingKey_) finishWrite();
     if (regular && target.size() > nubo::kMaxPathBytes) return fail(target, "the path is too long");
     if (regular && !options_.force && ::access(target.c_str(), F_OK) == 0) {
       return fail(target, "exists (use --force to overwrite)");
@@ -236,7 +436,11 @@ class Cleaner {
     nubo::DecodedImage picture;
     std::vector<uint8_t> bytes;  // standard input's, kept for the quality estimate
     nubo::Status status;
-    if (job.input == "-") {
+    if (prepared != nullptr) {
+      status = prepared->status;
+      picture = std::move(prepared->picture);
+      keep(prepared->codebookPath, std::move(prepared->codebook));
+    } else if (job.input == "-") {
       status = readStandardInput(&bytes);
       if (status.ok()) status = nubo::decodeImage(bytes.data(), bytes.size(), &picture);
     } else {
@@ -244,7 +448,7 @@ class Cleaner {
     }
     if (!status.ok()) return fail(name, status.message());
     if (!picture.warning.empty()) {
-      std::fprintf(stderr, "nubo-clean: warning: %s: %s\n", name.c_str(), picture.warning.c_str());
+      say("nubo-clean: warning: " + name + ": " + picture.warning + "\n");
     }
     std::string codebookPath = options_.codebook;
     if (codebookPath.empty()) {
@@ -254,10 +458,13 @@ class Cleaner {
           job.input == "-"
               ? nubo::selectCodebook(options_.dataDir, bytes.data(), bytes.size(), &choice)
               : nubo::selectCodebookForFile(options_.dataDir, job.input, &choice);
-      nubo::reportCodebookChoice("nubo-clean", name, s, choice);
+      say(nubo::codebookChoiceReport("nubo-clean", name, s, choice));
       codebookPath = choice.path;
     }
     bytes = std::vector<uint8_t>();
+    // A codebook loaded now may say so on standard output: after every earlier line.
+    if (requested_.count(codebookPath) == 0) finishWrite();
+    requested_.insert(codebookPath);
     const nubo::Codebook* codebook = codebooks_.get(codebookPath, &status);
     if (codebook == nullptr) {
       return fail(name, "no codebook is loaded (" + status.message() + ")");
@@ -270,8 +477,18 @@ class Cleaner {
     // Band by band straight into the output file: the same bytes as the
     // window's load, clean and save, in a fraction of the memory.
     std::fflush(stdout);  // what we printed there goes before a picture written to it
-    status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
-                               options_.force, progress(), nullptr);
+    if (regular && !tty_) {
+      std::vector<uint8_t> out;
+      status = nubo::cleanToBytes(&picture, *codebook, clean, &pool_, job.format, progress(),
+                                  nullptr, &out);
+      if (status.ok()) {
+        startWrite(job, std::move(out));
+        return true;  // a failed write is reported and counted by finishWrite
+      }
+    } else {
+      status = nubo::cleanToFile(&picture, *codebook, clean, &pool_, target, job.format,
+                                 options_.force, progress(), nullptr);
+    }
     endProgress();
     if (!status.ok()) return fail(job.output == "-" ? "standard output" : target, status.message());
     return true;
@@ -294,7 +511,7 @@ class Cleaner {
 
   bool fail(const std::string& file, const std::string& reason) {
     endProgress();
-    std::fprintf(stderr, "nubo-clean: %s: %s\n", file.c_str(), reason.c_str());
+    say("nubo-clean: " + file + ": " + reason + "\n");
     return false;
   }
 
@@ -302,8 +519,18 @@ class Cleaner {
   const bool tty_;
   bool progressShown_ = false;
   std::string current_;
+  std::set<std::string> requested_;  // codebooks asked of the cache or loaded ahead
+  std::map<std::string, std::unique_ptr<nubo::Codebook>> loadedAhead_;  // not asked for yet
   nubo::CodebookCache codebooks_;  // a missing codebook is reported once per run
   nubo::ThreadPool pool_;          // one set of workers for every file of the run
+  int failures_ = 0;
+  struct Written {
+    nubo::Status status;
+    bool outOfMemory = false;
+  };
+  std::future<Written> writing_;  // the file being written, if any
+  std::string writingName_, writingInput_, writingKey_;
+  std::string held_;  // lines for standard error held back while it is written
 };
 
 }  // namespace
@@ -392,14 +619,6 @@ int main(int argc, char** argv) {
   }
 
   Cleaner cleaner(options);
-  int failures = 0;
-  for (const Job& job : jobs) {
-    try {
-      if (!cleaner.run(job)) ++failures;
-    } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "nubo-clean: %s: out of memory\n", job.input.c_str());
-      ++failures;
-    }
-  }
+  const int failures = cleaner.runAll(jobs);
   return failures == 0 ? nubo::cli::kExitOk : nubo::cli::kExitFailure;
 }
