@@ -14,16 +14,6 @@
 
 namespace nubo {
 
-namespace {
-
-// Normalised patches are spread to a deviation of 0.3 around 0.5; predictions
-// are scaled back by the reciprocal (the double nearest 10/3).
-constexpr double kNormScale = 0.3;
-constexpr double kNormCentre = 0.5;
-constexpr double kInverseScale = 3.3333333333333335;
-
-}  // namespace
-
 bool windowVectorsEnabled() {
   static const bool have = __builtin_cpu_supports("avx2");
   return have && searchPath() == SearchPath::kFastest;
@@ -42,27 +32,6 @@ bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch) {
     }
   }
   return nearEdge;
-}
-
-void normalisePatch(float* patch, float m, float s) {
-  for (int k = 0; k < kPatchSize; ++k) {
-    patch[k] =
-        static_cast<float>((static_cast<double>(patch[k]) - m) * kNormScale / s + kNormCentre);
-  }
-}
-
-bool normaliseForSearch(float* patch, float* m, float* s) {
-  *m = static_cast<float>(patchMean(patch));
-  *s = static_cast<float>(patchStdDev(*m, patch));
-  if (*s == 0.0f) return false;  // flat window: nothing to normalise by
-  normalisePatch(patch, *m, *s);
-  return true;
-}
-
-float acceptPrediction(float d, float m, float s, float y) {
-  if (d == -1.0f || std::isnan(d)) return y;
-  const double p = ((d - kNormCentre) * s) * kInverseScale + m;
-  return std::fabs(p - y) < kAcceptLimit ? static_cast<float>(p) : y;
 }
 
 float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
