@@ -283,6 +283,36 @@ TEST(TrainCompanion, AbstainsWhenNothingHelps) {
   EXPECT_EQ(bestCompanion({handSample(0.03f, 0.5f)}), kAbstainValue);
 }
 
+TEST(TrainCompanion, ErrorsAreThoseOfTheEnginesAcceptance) {
+  // Random values around the limit: the trainer's result for a companion is
+  // what the pass makes of the same prediction, and its error follows from it.
+  std::mt19937 gen(21);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  int moved = 0, rejected = 0;
+  for (int k = 0; k < 2000; ++k) {
+    PixelSample sample;
+    sample.y = unit(gen);
+    sample.m = sample.y + 0.1f * (unit(gen) - 0.5f);
+    sample.s = 0.001f + 0.1f * unit(gen);
+    sample.target = sample.y + 0.05f * (unit(gen) - 0.5f);
+    sample.keepDiff = sample.y - sample.target;
+    const float v = 0.5f + (unit(gen) - 0.5f) * 0.2f / (sample.s * 3.3333333333333335f);
+    const float engine = acceptPrediction(v, sample.m, sample.s, sample.y);
+    ASSERT_EQ(acceptedOutput(v, sample), engine) << k;
+    const double error = companionError(v, {sample});
+    if (engine != sample.y) {
+      ++moved;
+      const double d = static_cast<double>(engine) - sample.target;
+      ASSERT_EQ(error, d * d) << k;
+    } else if (std::fabs(denormalised(v, sample.m, sample.s) - sample.y) >= 0.08) {
+      ++rejected;
+      ASSERT_EQ(error, static_cast<double>(sample.keepDiff) * sample.keepDiff) << k;
+    }
+  }
+  EXPECT_GT(moved, 200);
+  EXPECT_GT(rejected, 200);
+}
+
 TEST(TrainCompanion, HeldBackSamplesDecide) {
   const std::vector<PixelSample> fit(8, handSample(0.03f, 0.53f));
   CompanionRules rules;
