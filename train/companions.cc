@@ -15,7 +15,7 @@ using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpe
 
 namespace {
 
-// Squared-error pieces of one sample in u = v - 0.5: inside its acceptance
+// Squared-error pieces of one sample in u = v - kNormCentre: inside its acceptance
 // interval (lo, hi) the error is (a u + c)^2, outside it is base.
 struct Piece {
   double a, c, base, lo, hi;

@@ -347,7 +347,7 @@ CodebookTree buildTree(const SampleSet& set, const TreeOptions& options, ThreadP
   members.identity = true;
   members.all = set.patchCount();
   Patch centre{};
-  centre.fill(0.5f);
+  centre.fill(static_cast<float>(kNormCentre));  // the middle of the normalised range
   CodebookTree tree;
   builder.build(std::move(members), std::max(2, options.depth), 0, centre, &tree);
   return tree;
