@@ -1,5 +1,5 @@
 // The per-pixel rule of the ringing-removal pass in one place: how a pixel's
-// 5x5 window is normalised for the codebook search, how the search's result is
+// 5x5 window is gathered and normalised for the codebook search, how the search's result is
 // scaled back to a luminance, and when that prediction is accepted. The pass
 // (one pixel at a time, in batches and in the four-pixel vector kernels) and
 // the trainer both use these, so they cannot drift apart. Every expression keeps
@@ -8,11 +8,26 @@
 #define NUBO_ENGINE_PIXEL_RULE_H_
 
 #include <cmath>
+#include <cstddef>
 
 #include "engine/codebook.h"
 #include "engine/search.h"
 
 namespace nubo {
+
+// A pixel's window: the 5x5 values around it, row-major (element 5a + b is row
+// a, column b), so the two rows and columns of the picture's border have none.
+constexpr int kWindowRadius = 2;
+
+// Gathers the window of the value at centre into patch: rows are rowStride
+// values apart, pixels pixelStride apart, and all 25 must be readable.
+inline void gatherWindow(const float* centre, ptrdiff_t rowStride, ptrdiff_t pixelStride,
+                         float* patch) {
+  for (int a = 0; a < 5; ++a) {
+    const float* row = centre + (a - kWindowRadius) * rowStride - kWindowRadius * pixelStride;
+    for (int b = 0; b < 5; ++b) patch[5 * a + b] = row[b * pixelStride];
+  }
+}
 
 // The window statistics: the mean is the double sum of the 25 values times
 // 1/25, the deviation the square root of the summed squares times 1/24 (the

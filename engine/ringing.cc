@@ -21,15 +21,12 @@ bool windowVectorsEnabled() {
 
 bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch) {
   const int w = image.imageWidth;
+  const size_t at = static_cast<size_t>(i) * w + j;
+  gatherWindow(image.inputYiq.data() + at * 3, static_cast<ptrdiff_t>(w) * 3, 3, patch);
   bool nearEdge = false;
-  for (int a = 0; a < 5; ++a) {
-    const size_t row = static_cast<size_t>(i - 2 + a) * w + (j - 2);
-    const float* y = image.inputYiq.data() + row * 3;
-    const int32_t* edge = image.edgeBlockMap.data() + row;
-    for (int b = 0; b < 5; ++b) {
-      patch[5 * a + b] = y[3 * b];
-      nearEdge = nearEdge || edge[b] != 0;
-    }
+  for (int a = -kWindowRadius; a <= kWindowRadius; ++a) {
+    const int32_t* edge = image.edgeBlockMap.data() + at + static_cast<ptrdiff_t>(a) * w;
+    for (int b = -kWindowRadius; b <= kWindowRadius; ++b) nearEdge = nearEdge || edge[b] != 0;
   }
   return nearEdge;
 }
