@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/colour.h"
+#include "engine/pixel_rule.h"
 #include "engine/preprocess.h"
 #include "engine/window_kernels.h"
 
@@ -144,12 +145,7 @@ void cleanBand(const Job& job, int band, Scratch* s) {
     const float* yRow = s->y.data() + static_cast<size_t>(i - yLo) * w;
     float* outRow = s->outY.data() + static_cast<size_t>(i - r0) * w;
     const size_t rowAt = static_cast<size_t>(i - r0) * w;
-    auto gather = [&](int j, float* patch) {
-      for (int a = 0; a < 5; ++a) {
-        std::memcpy(patch + 5 * a, yRow + static_cast<ptrdiff_t>(a - 2) * w + (j - 2),
-                    5 * sizeof(float));
-      }
-    };
+    auto gather = [&](int j, float* patch) { gatherWindow(yRow + j, w, 1, patch); };
     // Every pixel's Y as it was; edge pixels get theirs from the batch.
     std::memcpy(outRow + 2, yRow + 2, static_cast<size_t>(w - 4) * sizeof(float));
     const uint8_t* flags = s->blocks.data() + static_cast<size_t>(i / kBlockSize - ub0) * blockCols;

@@ -14,16 +14,6 @@
 
 namespace nubo {
 
-namespace {
-
-// Normalised patches are spread to a deviation of 0.3 around 0.5; predictions
-// are scaled back by the reciprocal (the double nearest 10/3).
-constexpr double kNormScale = 0.3;
-constexpr double kNormCentre = 0.5;
-constexpr double kInverseScale = 3.3333333333333335;
-
-}  // namespace
-
 bool windowVectorsEnabled() {
   static const bool have = __builtin_cpu_supports("avx2");
   return have && searchPath() == SearchPath::kFastest;
@@ -31,38 +21,14 @@ bool windowVectorsEnabled() {
 
 bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch) {
   const int w = image.imageWidth;
+  const size_t at = static_cast<size_t>(i) * w + j;
+  gatherWindow(image.inputYiq.data() + at * 3, static_cast<ptrdiff_t>(w) * 3, 3, patch);
   bool nearEdge = false;
-  for (int a = 0; a < 5; ++a) {
-    const size_t row = static_cast<size_t>(i - 2 + a) * w + (j - 2);
-    const float* y = image.inputYiq.data() + row * 3;
-    const int32_t* edge = image.edgeBlockMap.data() + row;
-    for (int b = 0; b < 5; ++b) {
-      patch[5 * a + b] = y[3 * b];
-      nearEdge = nearEdge || edge[b] != 0;
-    }
+  for (int a = -kWindowRadius; a <= kWindowRadius; ++a) {
+    const int32_t* edge = image.edgeBlockMap.data() + at + static_cast<ptrdiff_t>(a) * w;
+    for (int b = -kWindowRadius; b <= kWindowRadius; ++b) nearEdge = nearEdge || edge[b] != 0;
   }
   return nearEdge;
-}
-
-void normalisePatch(float* patch, float m, float s) {
-  for (int k = 0; k < kPatchSize; ++k) {
-    patch[k] =
-        static_cast<float>((static_cast<double>(patch[k]) - m) * kNormScale / s + kNormCentre);
-  }
-}
-
-bool normaliseForSearch(float* patch, float* m, float* s) {
-  *m = static_cast<float>(patchMean(patch));
-  *s = static_cast<float>(patchStdDev(*m, patch));
-  if (*s == 0.0f) return false;  // flat window: nothing to normalise by
-  normalisePatch(patch, *m, *s);
-  return true;
-}
-
-float acceptPrediction(float d, float m, float s, float y) {
-  if (d == -1.0f || std::isnan(d)) return y;
-  const double p = ((d - kNormCentre) * s) * kInverseScale + m;
-  return std::fabs(p - y) < kAcceptLimit ? static_cast<float>(p) : y;
 }
 
 float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/codebook.h"
+#include "engine/pixel_rule.h"
 #include "engine/preprocess.h"
 #include "engine/progress.h"
 #include "engine/search.h"
@@ -15,10 +16,6 @@
 namespace nubo {
 
 class ThreadPool;
-
-// Largest change a codebook prediction may make to a pixel's Y (0..1 scale,
-// about 20 of 255 grey levels): a prediction this far or further is discarded.
-constexpr double kAcceptLimit = 0.08;
 
 struct CleanOptions {
   bool smoothNonEdge = false;  // replace Y far from edge blocks by the 5x5 mean
@@ -68,14 +65,8 @@ float cleanPixel(const AnalysedImage& image, const Codebook& codebook, bool smoo
 float cleanLuma(float* patch, float y, bool edgePixel, bool nearEdge, bool smoothNonEdge,
                 const Codebook& codebook);
 
-// The two halves of cleanLuma for an edge pixel, for callers that search many
-// patches at once. normaliseForSearch gives the window's mean m and deviation s
-// and normalises patch in place; false (patch untouched) when the window is
-// flat and the pixel keeps its Y. acceptPrediction turns the search's result d
-// for that patch into the pixel's Y (y when there is no prediction or it lies
-// 0.08 or more from y).
-bool normaliseForSearch(float* patch, float* m, float* s);
-float acceptPrediction(float d, float m, float s, float y);
+// The two halves of cleanLuma for an edge pixel, normaliseForSearch and
+// acceptPrediction, are in engine/pixel_rule.h.
 
 // Edge pixels cleaned a batch at a time (searchCodebookBatch), with the same
 // result per pixel as cleanLuma. The caller gathers a pixel's window into
@@ -120,10 +111,6 @@ class EdgePixelBatch {
 // Gathers the 5x5 Y window of pixel (i, j) of image into patch (row-major) and
 // returns whether any of its 25 pixels lies in an edge block.
 bool gatherPatch(const AnalysedImage& image, int i, int j, float* patch);
-
-// Normalises patch in place with mean m and deviation s (s != 0):
-// v -> (v - m) * 0.3 / s + 0.5, in double precision, stored as float.
-void normalisePatch(float* patch, float m, float s);
 
 }  // namespace nubo
 

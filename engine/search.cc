@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/pixel_rule.h"
 #include "engine/search_filter.h"
 
 namespace nubo {
@@ -155,7 +156,7 @@ double patchDistance(const float* a, const float* b) {
 double patchMean(const float* patch) {
   double sum = 0.0;
   for (int i = 0; i < kPatchSize; ++i) sum += patch[i];
-  return sum * 0.04;
+  return sum * kMeanFactor;
 }
 
 double patchStdDev(double mean, const float* patch) {
@@ -164,7 +165,7 @@ double patchStdDev(double mean, const float* patch) {
     const double d = patch[i] - mean;
     sum += d * d;
   }
-  return std::sqrt(sum * 0.041666666666666664);  // divisor 24: sample deviation
+  return std::sqrt(sum * kVarianceFactor);  // divisor 24: sample deviation
 }
 
 namespace {

@@ -1,6 +1,9 @@
 // The worker pool: one mutex guards the job; workers take indices one at a time.
 #include "engine/thread_pool.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace nubo {
 
 ThreadPool::ThreadPool(int threads) {
@@ -65,6 +68,15 @@ void ThreadPool::run(int count, const std::function<void(int, int)>& task,
   progress_.wait(lock, [&] { return busy_ == 0; });
   task_ = nullptr;
   count_ = 0;
+}
+
+void ThreadPool::parallelFor(size_t count, const std::function<void(size_t)>& task) {
+  // run counts in int: more items than that go in several runs, in order.
+  constexpr size_t kMaxRun = static_cast<size_t>(std::numeric_limits<int>::max());
+  for (size_t first = 0; first < count; first += kMaxRun) {
+    const int n = static_cast<int>(std::min(kMaxRun, count - first));
+    run(n, [&](int index, int) { task(first + static_cast<size_t>(index)); });
+  }
 }
 
 }  // namespace nubo

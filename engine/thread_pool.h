@@ -4,6 +4,7 @@
 #define NUBO_ENGINE_THREAD_POOL_H_
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -28,6 +29,12 @@ class ThreadPool {
   // finished prefix index, in increasing order (may be empty). Not re-entrant.
   void run(int count, const std::function<void(int index, int worker)>& task,
            const std::function<void(int index)>& onDone = {});
+
+  // Runs task(index) for every index in [0, count) on the workers, each index
+  // taken by whichever worker is free next, so uneven items balance; returns
+  // when all are done. When every index writes only results of its own, they
+  // are the same for any schedule and any size(). Not re-entrant.
+  void parallelFor(size_t count, const std::function<void(size_t index)>& task);
 
  private:
   void work(int worker);

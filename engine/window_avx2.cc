@@ -6,6 +6,7 @@
 // could keep this file's AVX2 copy for the whole program.
 #include <immintrin.h>
 
+#include "engine/pixel_rule.h"  // its constants only: no call to its inline functions here
 #include "engine/window_kernels.h"
 
 namespace nubo {
@@ -30,8 +31,8 @@ inline __m256d windowSum(const float* topLeft, ptrdiff_t stride) {
 
 void meanFourAvx2(const float* centre, ptrdiff_t stride, float* means) {
   const float* topLeft = centre - 2 * stride - 2;
-  _mm_storeu_ps(means,
-                _mm256_cvtpd_ps(_mm256_mul_pd(windowSum(topLeft, stride), _mm256_set1_pd(0.04))));
+  _mm_storeu_ps(means, _mm256_cvtpd_ps(
+                           _mm256_mul_pd(windowSum(topLeft, stride), _mm256_set1_pd(kMeanFactor))));
 }
 
 void normaliseFourAvx2(const float* centre, ptrdiff_t stride, float* patches, float* means,
@@ -44,7 +45,7 @@ void normaliseFourAvx2(const float* centre, ptrdiff_t stride, float* patches, fl
   __m256d sum = _mm256_setzero_pd();
 #pragma GCC unroll 25
   for (int e = 0; e < 25; ++e) sum = _mm256_add_pd(sum, v[e]);
-  const __m128 m = _mm256_cvtpd_ps(_mm256_mul_pd(sum, _mm256_set1_pd(0.04)));
+  const __m128 m = _mm256_cvtpd_ps(_mm256_mul_pd(sum, _mm256_set1_pd(kMeanFactor)));
   const __m256d md = _mm256_cvtps_pd(m);
   // patchStdDev about the narrowed mean, narrowed to float.
   __m256d squares = _mm256_setzero_pd();
@@ -54,13 +55,13 @@ void normaliseFourAvx2(const float* centre, ptrdiff_t stride, float* patches, fl
     squares = _mm256_add_pd(squares, _mm256_mul_pd(d, d));
   }
   const __m128 s =
-      _mm256_cvtpd_ps(_mm256_sqrt_pd(_mm256_mul_pd(squares, _mm256_set1_pd(0.041666666666666664))));
+      _mm256_cvtpd_ps(_mm256_sqrt_pd(_mm256_mul_pd(squares, _mm256_set1_pd(kVarianceFactor))));
   _mm_storeu_ps(means, m);
   _mm_storeu_ps(devs, s);
   const __m256d sd = _mm256_cvtps_pd(s);
   // normalisePatch: (v - m) * 0.3 / s + 0.5, narrowed to float; four elements
   // of the four pixels at a time, transposed into the pixels' patches.
-  const __m256d scale = _mm256_set1_pd(0.3), centreValue = _mm256_set1_pd(0.5);
+  const __m256d scale = _mm256_set1_pd(kNormScale), centreValue = _mm256_set1_pd(kNormCentre);
   auto normalised = [&](int e) {
     return _mm256_cvtpd_ps(_mm256_add_pd(
         _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(v[e], md), scale), sd), centreValue));

@@ -1,4 +1,5 @@
-// Running a helper program without a shell (posix_spawn, pipes, poll, waitpid).
+// Running a helper program without a shell (posix_spawn, pipes or a log file,
+// poll, waitpid).
 #include "platform/process.h"
 
 #include <errno.h>
@@ -113,18 +114,32 @@ void ignoreSigpipe() {
   });
 }
 
-ProcessResult runProgram(const std::string& program, const std::vector<std::string>& argv) {
+ProcessResult runProgram(const std::string& program, const std::vector<std::string>& argv,
+                         const RunOptions& options) {
   ProcessResult result;
   ignoreSigpipe();
   if (argv.empty()) {
     result.startError = "no argument vector";
     return result;
   }
+  const bool toFile = !options.outputFile.empty();
   // O_CLOEXEC from the start: a child that another thread starts meanwhile
-  // must not inherit our pipe ends (it would keep them open for its lifetime).
+  // must not inherit our pipe ends or log file (it would keep them open for
+  // its lifetime).
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+  int logFd = -1;
+  if (toFile) {
+    do {
+      logFd = open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } while (logFd < 0 && errno == EINTR);
+    if (logFd < 0) {
+      result.startErrno = errno;
+      result.startError = describeErrno(("cannot create " + options.outputFile).c_str(), errno);
+      return result;
+    }
+  } else if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    result.startErrno = errno;
     result.startError = describeErrno("cannot create a pipe", errno);
     for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]}) closeDescriptor(fd);
     return result;
@@ -133,8 +148,8 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, toFile ? logFd : outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, toFile ? logFd : errPipe[1], 2);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Descriptors that other code opened without O_CLOEXEC stay with us.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -163,14 +178,16 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   posix_spawnattr_destroy(&attributes);
   closeDescriptor(&outPipe[1]);
   closeDescriptor(&errPipe[1]);
+  closeDescriptor(&logFd);
   if (error != 0) {
     closeDescriptor(&outPipe[0]);
     closeDescriptor(&errPipe[0]);
+    result.startErrno = error;
     result.startError = describeErrno(("cannot start " + program).c_str(), error);
     return result;
   }
   result.started = true;
-  collect(&outPipe[0], &errPipe[0], &result);
+  if (!toFile) collect(&outPipe[0], &errPipe[0], &result);
   reap(pid, &result);
   return result;
 }

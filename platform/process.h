@@ -1,7 +1,8 @@
-// Running a helper program (a dialog) without a shell: the program is found on
-// PATH, started with an argument vector, its standard output and standard
-// error are read through pipes, and it is always reaped. Used by the Linux
-// platform layer; kept apart so that it can be tested on its own.
+// Running a helper program (a dialog, the cleaner) without a shell: the program
+// is found on PATH, started with an argument vector, its standard output and
+// standard error are read through pipes or written to a log file, and it is
+// always reaped. Used by the Linux platform layer and by nubo-eval; kept apart
+// so that it can be tested on its own.
 #ifndef PLATFORM_PROCESS_H_
 #define PLATFORM_PROCESS_H_
 
@@ -25,6 +26,15 @@ struct ProcessResult {
   std::string standardOutput;  // at most kMaxCapturedBytes
   std::string standardError;   // at most kMaxCapturedBytes
   std::string startError;      // one line, when !started
+  int startErrno = 0;          // the system's error number behind startError (0: none)
+};
+
+// Where a child's output goes.
+struct RunOptions {
+  // Empty: standard output and standard error are each captured into the
+  // result. Otherwise both go to this file, created or emptied (mode 0644
+  // before the umask), in the order the child writes them; nothing is captured.
+  std::string outputFile;
 };
 
 // The full path of the first executable regular file called name in the
@@ -35,8 +45,11 @@ std::string findProgram(const std::string& name);
 // Starts program (a full path) with argv (argv[0] included), standard input
 // from /dev/null and no descriptor above 2 inherited; the child gets the
 // default signal dispositions and an empty signal mask. Waits until it ends,
-// collecting both output streams, and reaps it. Never throws.
-ProcessResult runProgram(const std::string& program, const std::vector<std::string>& argv);
+// collecting both output streams (or sending them to options.outputFile; a
+// file that cannot be created means the program is not started), and reaps
+// it. Never throws.
+ProcessResult runProgram(const std::string& program, const std::vector<std::string>& argv,
+                         const RunOptions& options = {});
 
 // Makes sure a write to a closed pipe or socket gives EPIPE instead of killing
 // the process (SIGPIPE is ignored unless the program already handles it).

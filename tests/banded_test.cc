@@ -211,23 +211,5 @@ TEST(OnePath, CleanedLumaIsTheYOfThePass) {
   }
 }
 
-TEST(ThreadPool, RunsEveryIndexOnceAndReportsInOrder) {
-  ThreadPool pool(3);
-  for (int round = 0; round < 20; ++round) {
-    std::vector<std::atomic<int>> runs(37);
-    std::vector<int> done;
-    pool.run(
-        37,
-        [&](int i, int worker) {
-          ASSERT_LT(worker, 3);
-          ++runs[i];
-        },
-        [&](int i) { done.push_back(i); });
-    for (auto& r : runs) ASSERT_EQ(r.load(), 1);
-    ASSERT_EQ(done.size(), 37u);
-    for (int i = 0; i < 37; ++i) ASSERT_EQ(done[i], i);
-  }
-}
-
 }  // namespace
 }  // namespace nubo

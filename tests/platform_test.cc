@@ -598,6 +598,43 @@ TEST(Process, ChattyProgramIsCappedAndDoesNotBlock) {
   EXPECT_EQ(r.standardError.size(), kMaxCapturedBytes);
 }
 
+TEST(Process, OutputFileTakesBothStreamsInOrderAndReplacesItsContents) {
+  const fs::path root =
+      fs::temp_directory_path() / ("nubo_process_log_" + std::to_string(getpid()));
+  fs::create_directories(root);
+  const std::string log = (root / "run.log").string();
+  {
+    std::ofstream old(log);
+    old << "an older and much longer run's output, to be replaced entirely\n";
+  }
+  RunOptions options;
+  options.outputFile = log;
+  ProcessResult r =
+      runProgram("/bin/sh", {"sh", "-c", "echo one; echo two >&2; echo three; exit 3"}, options);
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.exitStatus, 3);
+  EXPECT_EQ(readFile(log), "one\ntwo\nthree\n");
+  EXPECT_TRUE(r.standardOutput.empty());
+  EXPECT_TRUE(r.standardError.empty());
+  EXPECT_EQ(fs::status(log).permissions() & fs::perms::others_write, fs::perms::none);
+
+  // A log that cannot be created: the program never runs.
+  const fs::path marker = root / "ran";
+  options.outputFile = (root / "missing" / "run.log").string();
+  r = runProgram("/bin/sh", {"sh", "-c", "touch \"$0\"", marker.string()}, options);
+  EXPECT_FALSE(r.started);
+  EXPECT_EQ(r.startErrno, ENOENT);
+  EXPECT_NE(r.startError.find(options.outputFile), std::string::npos);
+  EXPECT_FALSE(fs::exists(marker));
+  // A program that cannot start reports why, with the log already made.
+  options.outputFile = log;
+  r = runProgram("/nonexistent/program", {"program"}, options);
+  EXPECT_FALSE(r.started);
+  EXPECT_EQ(r.startErrno, ENOENT);
+  fs::remove_all(root);
+}
+
 TEST(Process, StandardInputIsEmpty) {
   ProcessResult r = runProgram("/bin/sh", {"sh", "-c", "read -r line; echo \"status $?\""});
   ASSERT_TRUE(r.started);

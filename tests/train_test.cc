@@ -54,9 +54,14 @@ TreeOptions smallTree(int depth, int leafSize) {
   options.depth = depth;
   options.leafSize = leafSize;
   options.seed = 7;
-  options.threads = 2;
   options.iterations = 10;
   return options;
+}
+
+// Pools of 1, 2 and 3 workers, shared by the tests.
+ThreadPool* workers(int threads) {
+  static ThreadPool one(1), two(2), three(3);
+  return threads == 1 ? &one : threads == 2 ? &two : &three;
 }
 
 // Counts internal nodes and leaf codewords of a tree.
@@ -88,7 +93,7 @@ void expectSameTree(const Codebook& codebook, int index, const CodebookTree& tre
 
 TEST(TrainPrune, SilentSubtreesShrinkToOneCodeword) {
   const SampleSet set = randomPatches(1500, kSymmetries, 4);
-  CodebookTree tree = buildTree(set, smallTree(3, 4), nullptr);
+  CodebookTree tree = buildTree(set, smallTree(3, 4), workers(2), nullptr);
   // Child 0 acts in one codeword; every other subtree abstains.
   tree.children[0].children[2].values[1] = 0.6f;
   Codebook before;
@@ -136,7 +141,7 @@ TEST(TrainSymmetry, VariantsArePermutationsThatKeepDistances) {
 
 TEST(TrainTree, WrittenAndReadBackIsTheSameTreeOfTheExpectedLength) {
   const SampleSet set = randomPatches(3000, kSymmetries, 1);
-  CodebookTree tree = buildTree(set, smallTree(3, 6), nullptr);
+  CodebookTree tree = buildTree(set, smallTree(3, 6), workers(2), nullptr);
   for (CodebookTree& child : tree.children) {
     for (CodebookTree& leaf : child.children) {
       for (size_t k = 0; k < leaf.values.size(); ++k) leaf.values[k] = 0.25f * k;
@@ -176,9 +181,9 @@ TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
   TreeOptions options = smallTree(3, 6);
   options.leafTargetWeight = 0.5f;
   options.nodeTargetWeight = 0.5f;
-  CodebookTree tree = buildTree(set, options, nullptr);
+  CodebookTree tree = buildTree(set, options, workers(2), nullptr);
   std::vector<uint8_t> plain, weighted;
-  ASSERT_TRUE(serializeCodebook(buildTree(set, smallTree(3, 6), nullptr), &plain).ok());
+  ASSERT_TRUE(serializeCodebook(buildTree(set, smallTree(3, 6), workers(2), nullptr), &plain).ok());
   ASSERT_TRUE(serializeCodebook(tree, &weighted).ok());
   EXPECT_NE(plain, weighted);  // the target changed the cells
 
@@ -190,7 +195,7 @@ TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
   std::filesystem::remove(path);
   expectSameTree(codebook, 0, tree);
 
-  const std::vector<int32_t> assignment = assignPatches(codebook, set, 2, nullptr);
+  const std::vector<int32_t> assignment = assignPatches(codebook, set, workers(2), nullptr);
   const auto slots = codewordSlots(codebook, &tree);
   for (size_t p = 0; p < set.patchCount(); ++p) {
     int index = -2;
@@ -201,31 +206,27 @@ TEST(TrainTree, TargetWeightedTreeWritesBackAndItsAssignmentEqualsTheSearch) {
   }
 
   // Deterministic for any thread count, like the plain tree.
-  options.threads = 1;
   std::vector<uint8_t> one;
-  ASSERT_TRUE(serializeCodebook(buildTree(set, options, nullptr), &one).ok());
+  ASSERT_TRUE(serializeCodebook(buildTree(set, options, workers(1), nullptr), &one).ok());
   EXPECT_EQ(one, weighted);
 }
 
 TEST(TrainTree, SameSeedSameTreeForAnyThreadCount) {
   const SampleSet set = randomPatches(2000, kSymmetries, 2);
-  TreeOptions one = smallTree(2, 8);
-  one.threads = 1;
-  TreeOptions two = smallTree(2, 8);
-  two.threads = 2;
+  const TreeOptions options = smallTree(2, 8);
   std::vector<uint8_t> a, b;
-  ASSERT_TRUE(serializeCodebook(buildTree(set, one, nullptr), &a).ok());
-  ASSERT_TRUE(serializeCodebook(buildTree(set, two, nullptr), &b).ok());
+  ASSERT_TRUE(serializeCodebook(buildTree(set, options, workers(1), nullptr), &a).ok());
+  ASSERT_TRUE(serializeCodebook(buildTree(set, options, workers(2), nullptr), &b).ok());
   EXPECT_EQ(a, b);
 }
 
 TEST(TrainAssign, EqualsTheEngineSearchAndMapsToTheTreeLeaf) {
   const SampleSet set = randomPatches(1500, kSymmetries, 3);
-  CodebookTree tree = buildTree(set, smallTree(3, 5), nullptr);
+  CodebookTree tree = buildTree(set, smallTree(3, 5), workers(2), nullptr);
   Codebook codebook;
   ASSERT_TRUE(toCodebook(tree, &codebook).ok());
   const SampleSet probes = randomPatches(500, 1, 99);
-  const std::vector<int32_t> assignment = assignPatches(codebook, probes, 2, nullptr);
+  const std::vector<int32_t> assignment = assignPatches(codebook, probes, workers(2), nullptr);
   const auto slots = codewordSlots(codebook, &tree);
   ASSERT_EQ(assignment.size(), probes.patchCount());
   for (size_t p = 0; p < probes.patchCount(); ++p) {
@@ -282,6 +283,36 @@ TEST(TrainCompanion, AbstainsWhenNothingHelps) {
   EXPECT_EQ(bestCompanion({handSample(0.03f, 0.5f)}), kAbstainValue);
 }
 
+TEST(TrainCompanion, ErrorsAreThoseOfTheEnginesAcceptance) {
+  // Random values around the limit: the trainer's result for a companion is
+  // what the pass makes of the same prediction, and its error follows from it.
+  std::mt19937 gen(21);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  int moved = 0, rejected = 0;
+  for (int k = 0; k < 2000; ++k) {
+    PixelSample sample;
+    sample.y = unit(gen);
+    sample.m = sample.y + 0.1f * (unit(gen) - 0.5f);
+    sample.s = 0.001f + 0.1f * unit(gen);
+    sample.target = sample.y + 0.05f * (unit(gen) - 0.5f);
+    sample.keepDiff = sample.y - sample.target;
+    const float v = 0.5f + (unit(gen) - 0.5f) * 0.2f / (sample.s * 3.3333333333333335f);
+    const float engine = acceptPrediction(v, sample.m, sample.s, sample.y);
+    ASSERT_EQ(acceptedOutput(v, sample), engine) << k;
+    const double error = companionError(v, {sample});
+    if (engine != sample.y) {
+      ++moved;
+      const double d = static_cast<double>(engine) - sample.target;
+      ASSERT_EQ(error, d * d) << k;
+    } else if (std::fabs(denormalised(v, sample.m, sample.s) - sample.y) >= 0.08) {
+      ++rejected;
+      ASSERT_EQ(error, static_cast<double>(sample.keepDiff) * sample.keepDiff) << k;
+    }
+  }
+  EXPECT_GT(moved, 200);
+  EXPECT_GT(rejected, 200);
+}
+
 TEST(TrainCompanion, HeldBackSamplesDecide) {
   const std::vector<PixelSample> fit(8, handSample(0.03f, 0.53f));
   CompanionRules rules;
@@ -328,7 +359,7 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   options.maxSamples = 20000;
   CodebookTree tree;
   TrainReport report;
-  ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok());
+  ASSERT_TRUE(trainCodebook(pictures, options, workers(2), nullptr, &tree, &report).ok());
   EXPECT_GT(report.samples, 100u);
   EXPECT_GT(report.actingCodewords, 0u);
 
@@ -342,8 +373,7 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   AnalysedImage image;
   ASSERT_TRUE(compressAndLoad(pictures[0], 10, &image).ok());
   std::vector<float> cleaned(static_cast<size_t>(image.imageWidth) * image.imageHeight);
-  ThreadPool pool(1);
-  removeRinging(&image, codebook, CleanOptions(), &pool, nullptr, cleaned.data());
+  removeRinging(&image, codebook, CleanOptions(), workers(1), nullptr, cleaned.data());
   size_t changed = 0;
   for (int i = 2; i < image.imageHeight - 2; ++i) {
     for (int j = 2; j < image.imageWidth - 2; ++j) {
@@ -367,10 +397,10 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
 
   // Its score on the training picture is no worse than keeping every pixel.
   PictureScore score;
-  ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
+  ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, workers(1), &score).ok());
   Codebook none;
   PictureScore kept;
-  ASSERT_TRUE(scorePicture(pictures[0], 10, none, 1, &kept).ok());
+  ASSERT_TRUE(scorePicture(pictures[0], 10, none, workers(1), &kept).ok());
   EXPECT_GT(score.cleanedPsnr, kept.cleanedPsnr);
 }
 
@@ -413,7 +443,7 @@ TEST(TrainScore, BothModesAreWhatTheCleanerShows) {
     return cb;
   }();
   PictureScore score;
-  ASSERT_TRUE(scorePicture(picture, 20, codebook, 2, &score).ok());
+  ASSERT_TRUE(scorePicture(picture, 20, codebook, workers(2), &score).ok());
   for (bool keep : {false, true}) {
     WorkingImage image;
     ASSERT_TRUE(compressAndLoad(picture, 20, &image).ok());
@@ -475,13 +505,13 @@ TEST(TrainEndToEnd, TinyRunInEachModeFinishesAndGainsWhereItKeepsBytes) {
     options.keepUntouched = keep;
     CodebookTree tree;
     TrainReport report;
-    ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok()) << keep;
+    ASSERT_TRUE(trainCodebook(pictures, options, workers(2), nullptr, &tree, &report).ok()) << keep;
     EXPECT_GT(report.samples, 100u);
     EXPECT_GE(report.fitGain, 0.0);
     Codebook codebook;
     ASSERT_TRUE(toCodebook(tree, &codebook).ok());
     PictureScore score;
-    ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, 1, &score).ok());
+    ASSERT_TRUE(scorePicture(pictures[0], 10, codebook, workers(1), &score).ok());
     EXPECT_GE(score.keptPsnr, score.decodedPsnr) << keep;
   }
 }
@@ -553,9 +583,9 @@ TEST(TrainAssign, AssignmentOfFormedVariantsEqualsTheSearchOfEachVariant) {
   const SampleSet set = randomPatches(600, kSymmetries, 4);
   TreeOptions options = smallTree(3, 3);
   Codebook codebook;
-  ASSERT_TRUE(toCodebook(buildTree(set, options, nullptr), &codebook).ok());
+  ASSERT_TRUE(toCodebook(buildTree(set, options, workers(2), nullptr), &codebook).ok());
   for (int threads : {1, 3}) {
-    const std::vector<int32_t> assignment = assignPatches(codebook, set, threads, nullptr);
+    const std::vector<int32_t> assignment = assignPatches(codebook, set, workers(threads), nullptr);
     ASSERT_EQ(assignment.size(), set.patchCount());
     for (size_t p = 0; p < set.patchCount(); ++p) {
       float variant[kPatchSize];
@@ -585,10 +615,9 @@ TEST(TrainEndToEnd, OrientedTrainingIsTheSameForAnyThreadCountAndAddsItsPairs) {
   for (int orientations : {1, 8}) {
     for (int threads : {1, 3}) {
       options.orientations = orientations;
-      options.tree.threads = threads;
       CodebookTree tree;
       TrainReport report;
-      ASSERT_TRUE(trainCodebook(pictures, options, nullptr, &tree, &report).ok());
+      ASSERT_TRUE(trainCodebook(pictures, options, workers(threads), nullptr, &tree, &report).ok());
       std::vector<uint8_t> out;
       ASSERT_TRUE(serializeCodebook(tree, &out).ok());
       bytes.push_back(out);
@@ -606,7 +635,7 @@ TEST(TrainEndToEnd, OrientedTrainingIsTheSameForAnyThreadCountAndAddsItsPairs) {
 
   options.orientations = 3;
   CodebookTree tree;
-  EXPECT_FALSE(trainCodebook(pictures, options, nullptr, &tree, nullptr).ok());
+  EXPECT_FALSE(trainCodebook(pictures, options, workers(2), nullptr, &tree, nullptr).ok());
 }
 
 TEST(TrainShipped, IndexCoversEveryQualityWithLoadableCodebooks) {

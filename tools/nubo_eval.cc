@@ -2,15 +2,11 @@
 // originals are compressed with libjpeg at the given qualities, cleaned by
 // running the nubo-clean program as a user would, and compared with the
 // original by PSNR on BT.601 luminance; prints Markdown tables.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,11 +22,11 @@
 #include <vector>
 
 #include "engine/status.h"
+#include "engine/thread_pool.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
+#include "platform/process.h"
 #include "tools/cli_util.h"
-
-extern char** environ;
 
 namespace nubo {
 namespace {
@@ -119,31 +115,23 @@ Status writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   return Status::Ok();
 }
 
-// Runs argv[0] with argv, output and errors into logPath; returns its exit
-// status, or the reason it could not run or did not end normally.
-Status runProgram(const std::vector<std::string>& args, const std::string& logPath) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  pid_t pid = 0;
-  const int err = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    return Status(StatusCode::kCannotOpen, "cannot run " + args[0] + ": " + std::strerror(err));
+// Runs the program args[0] with args, output and errors into logPath; returns
+// its exit status, or the reason it could not run or did not end normally.
+Status runCleaner(const std::vector<std::string>& args, const std::string& logPath) {
+  platform::RunOptions options;
+  options.outputFile = logPath;
+  const platform::ProcessResult result = platform::runProgram(args[0], args, options);
+  if (!result.started) {
+    const std::string why =
+        result.startErrno != 0 ? std::strerror(result.startErrno) : result.startError;
+    return Status(StatusCode::kCannotOpen, "cannot run " + args[0] + ": " + why);
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return Status(StatusCode::kIoError, "lost the cleaner process");
+  if (!result.exited && result.signal == 0) {
+    return Status(StatusCode::kIoError, "lost the cleaner process");
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return Status::Ok();
-  std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                      : "signal " + std::to_string(WTERMSIG(status));
+  if (result.exited && result.exitStatus == 0) return Status::Ok();
+  std::string how = result.exited ? "exit status " + std::to_string(result.exitStatus)
+                                  : "signal " + std::to_string(result.signal);
   // The last line the cleaner wrote usually says why.
   std::ifstream log(logPath);
   std::string line;
@@ -197,7 +185,7 @@ void runTask(const Settings& settings, const Original& original, Task* task) {
   args.push_back(jpegPath);
   args.push_back(cleanedPath);
   const auto start = std::chrono::steady_clock::now();
-  status = runProgram(args, logPath);
+  status = runCleaner(args, logPath);
   task->cleanSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!status.ok()) {
@@ -484,12 +472,14 @@ int run(int argc, char** argv) {
     }
   }
 
-  std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
   std::mutex reportMutex;
   const bool showProgress = isatty(2) != 0;
-  auto worker = [&] {
-    for (size_t i = next++; i < tasks.size(); i = next++) {
+  const auto start = std::chrono::steady_clock::now();
+  {
+    // Each job runs one cleaner at a time: a worker of its own.
+    ThreadPool pool(static_cast<int>(std::max<size_t>(1, std::min<size_t>(jobs, tasks.size()))));
+    pool.parallelFor(tasks.size(), [&](size_t i) {
       runTask(settings, originals[tasks[i].original], &tasks[i]);
       const size_t finished = ++done;
       std::lock_guard<std::mutex> lock(reportMutex);
@@ -501,12 +491,8 @@ int run(int argc, char** argv) {
                      tasks[i].error.c_str());
       }
       if (showProgress) std::fprintf(stderr, "\r%zu/%zu pictures cleaned", finished, tasks.size());
-    }
-  };
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<std::thread> threads;
-  for (unsigned t = 0; t < std::min<size_t>(jobs, tasks.size()); ++t) threads.emplace_back(worker);
-  for (std::thread& t : threads) t.join();
+    });
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (showProgress) std::fprintf(stderr, "\n");

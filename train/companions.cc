@@ -6,7 +6,7 @@
 #include <cmath>
 #include <utility>
 
-#include "engine/ringing.h"
+#include "engine/pixel_rule.h"
 
 namespace nubo {
 namespace train {
@@ -15,7 +15,7 @@ using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpe
 
 namespace {
 
-// Squared-error pieces of one sample in u = v - 0.5: inside its acceptance
+// Squared-error pieces of one sample in u = v - kNormCentre: inside its acceptance
 // interval (lo, hi) the error is (a u + c)^2, outside it is base.
 struct Piece {
   double a, c, base, lo, hi;
@@ -45,16 +45,14 @@ double perPixelOptimumGain(const std::vector<PixelSample>& samples) {
 }
 
 float acceptedOutput(float v, const PixelSample& sample) {
-  // Same expression and rounding as the engine's cleanPixel.
-  const double p = ((v - kNormCentre) * sample.s) * kInverseScale + sample.m;
-  return std::fabs(p - sample.y) < kAcceptLimit ? static_cast<float>(p) : sample.y;
+  return acceptedLuma(denormalised(v, sample.m, sample.s), sample.y);
 }
 
 double companionError(float v, const std::vector<PixelSample>& samples) {
   double sum = 0.0;
   for (const PixelSample& s : samples) {
-    const double p = ((v - kNormCentre) * s.s) * kInverseScale + s.m;
-    const double d = std::fabs(p - s.y) < kAcceptLimit
+    const double p = denormalised(v, s.m, s.s);
+    const double d = withinAcceptLimit(p, s.y)
                          ? static_cast<double>(static_cast<float>(p)) - s.target
                          : static_cast<double>(s.keepDiff);
     sum += d * d;
@@ -170,7 +168,7 @@ float chooseCompanion(const std::vector<PixelSample>& fit, const std::vector<Pix
 }
 
 size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assignment,
-                     const SampleSet& set, const CompanionRules& rules, int threads,
+                     const SampleSet& set, const CompanionRules& rules, ThreadPool* pool,
                      CodebookTree* tree) {
   const std::vector<std::pair<CodebookTree*, int>> slots = codewordSlots(codebook, tree);
   const size_t codewords = slots.size();
@@ -190,7 +188,7 @@ size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assig
     if (codebook.nodes[n].type == 1) leaves.push_back(static_cast<int>(n));
   }
   std::atomic<size_t> acting{0};
-  parallelFor(threads, leaves.size(), [&](size_t l) {
+  pool->parallelFor(leaves.size(), [&](size_t l) {
     const CodebookNode& node = codebook.nodes[leaves[l]];
     std::vector<std::vector<PixelSample>> fit(node.count), held(node.count);
     std::vector<PixelSample> leafFit;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/codebook.h"
+#include "engine/thread_pool.h"
 #include "train/samples.h"
 #include "train/tree_builder.h"
 
@@ -47,9 +48,9 @@ float chooseCompanion(const std::vector<PixelSample>& fit, const std::vector<Pix
 double perPixelOptimumGain(const std::vector<PixelSample>& samples);
 
 // Sets the companion of every leaf codeword of tree from the patches assigned
-// to it. Returns the number of codewords that act.
+// to it, the leaves on pool. Returns the number of codewords that act.
 size_t fitCompanions(const Codebook& codebook, const std::vector<int32_t>& assignment,
-                     const SampleSet& set, const CompanionRules& rules, int threads,
+                     const SampleSet& set, const CompanionRules& rules, ThreadPool* pool,
                      CodebookTree* tree);
 
 }  // namespace train

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/codebook.h"
+#include "engine/thread_pool.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
 #include "train/trainer.h"
@@ -105,15 +105,15 @@ Status loadPictures(const std::vector<std::string>& files, std::vector<DecodedIm
 // the cleaner's --convert-all mode (gain) and of its default, where untouched
 // pixels keep their bytes (keep_gain).
 int evaluate(const std::vector<DecodedImage>& pictures, const std::vector<std::string>& names,
-             const std::vector<int>& qualities, const nubo::Codebook& codebook, int threads,
-             bool perPicture) {
+             const std::vector<int>& qualities, const nubo::Codebook& codebook,
+             nubo::ThreadPool* pool, bool perPicture) {
   std::printf(
       "quality  pictures  decoded_dB  gain_dB  worst_gain_dB  keep_gain_dB  keep_worst_dB\n");
   for (int quality : qualities) {
     double decoded = 0.0, gain = 0.0, worst = 1e9, keepGain = 0.0, keepWorst = 1e9;
     for (size_t k = 0; k < pictures.size(); ++k) {
       nubo::train::PictureScore score;
-      Status status = nubo::train::scorePicture(pictures[k], quality, codebook, threads, &score);
+      Status status = nubo::train::scorePicture(pictures[k], quality, codebook, pool, &score);
       if (!status.ok()) {
         std::fprintf(stderr, "nubo-train: %s: %s\n", names[k].c_str(), status.message().c_str());
         return 1;
@@ -209,8 +209,8 @@ int main(int argc, char** argv) {
     return exitStatus;
   }
 
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  options.tree.threads = threads;
+  // The workers of the whole run: training and scoring share them.
+  nubo::ThreadPool pool(threads);
   options.augment = !noAugment;
   options.maxSamples = maxPatches / (options.augment ? nubo::train::kSymmetries : 1);
   ProgressBar bar;
@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
     }
     nubo::CodebookTree tree;
     nubo::train::TrainReport report;
-    status = nubo::train::trainCodebook(pictures, options, progress, &tree, &report);
+    status = nubo::train::trainCodebook(pictures, options, &pool, progress, &tree, &report);
     bar.finish();
     if (status.ok()) status = nubo::writeCodebook(tree, out);
     if (status.ok()) status = nubo::loadCodebook(&codebook, out);
@@ -300,5 +300,5 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> names;
   for (const std::string& f : evalFiles) names.push_back(fs::path(f).filename().string());
-  return evaluate(evalPictures, names, evalQualities, codebook, threads, perPicture);
+  return evaluate(evalPictures, names, evalQualities, codebook, &pool, perPicture);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/colour.h"
+#include "engine/pixel_rule.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
@@ -132,10 +133,8 @@ void collectSamples(const AnalysedImage& image, const std::vector<float>& origY,
       if (keep < 1.0 && rng.uniform() >= keep) continue;
       float patch[kPatchSize];
       gatherPatch(image, i, j, patch);
-      const float m = static_cast<float>(patchMean(patch));
-      const float s = static_cast<float>(patchStdDev(m, patch));
-      if (s == 0.0f) continue;  // the engine keeps flat windows untouched
-      normalisePatch(patch, m, s);
+      float m, s;
+      if (!normaliseForSearch(patch, &m, &s)) continue;  // flat: the engine keeps its Y
       PixelSample sample;
       sample.y = image.inputYiq[at * 3];
       sample.m = m;

@@ -39,22 +39,19 @@ double lumaPsnr(const DecodedImage& picture, const WorkingImage& image,
 
 }  // namespace
 
-Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook, int threads,
-                    PictureScore* score) {
+Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook,
+                    ThreadPool* pool, PictureScore* score) {
   WorkingImage image;
   Status status = compressAndLoad(picture, quality, &image);
   if (!status.ok()) return status;
   score->decodedPsnr = lumaPsnr(picture, image, image.inputDisplay);
   CleanOptions options;
-  options.threads = threads;
+  options.threads = pool->size();
   options.convertAll = true;
   const int w = image.imageWidth;
   const int h = image.imageHeight;
   std::vector<float> cleanedY(static_cast<size_t>(w) * h);
-  {
-    ThreadPool pool(threads);
-    removeRinging(&image, codebook, options, &pool, nullptr, cleanedY.data());
-  }
+  removeRinging(&image, codebook, options, pool, nullptr, cleanedY.data());
   score->cleanedPsnr = lumaPsnr(picture, image, image.outputDisplay);
   // The cleaner's default mode from the same pass: pixelAfterPass of each
   // interior pixel (one pass serves both modes).

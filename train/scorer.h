@@ -5,6 +5,7 @@
 
 #include "engine/codebook.h"
 #include "engine/status.h"
+#include "engine/thread_pool.h"
 #include "imageio/image_io.h"
 
 namespace nubo {
@@ -17,10 +18,10 @@ struct PictureScore {
   double keptPsnr = 0;     // the cleaner by default (untouched pixels keep their bytes)
 };
 
-// Compresses picture at quality, cleans it with codebook and scores the decoded
-// picture and the cleaned one in both modes of the cleaner.
-Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook, int threads,
-                    PictureScore* score);
+// Compresses picture at quality, cleans it with codebook on pool and scores the
+// decoded picture and the cleaned one in both modes of the cleaner.
+Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook,
+                    ThreadPool* pool, PictureScore* score);
 
 }  // namespace train
 }  // namespace nubo

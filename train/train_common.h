@@ -1,15 +1,13 @@
-// Helpers shared by the parts of the trainer (not installed, not public): the
-// engine's normalisation constants, a portable seeded generator and a parallel loop.
+// Helpers shared by the parts of the trainer (not installed, not public): a
+// portable seeded generator and the work size of its parallel loops. The
+// per-pixel rule comes from engine/pixel_rule.h, the threads from the engine's
+// ThreadPool.
 #ifndef NUBO_TRAIN_TRAIN_COMMON_H_
 #define NUBO_TRAIN_TRAIN_COMMON_H_
 
-#include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <thread>
-#include <vector>
 
 namespace nubo {
 namespace train {
@@ -19,9 +17,6 @@ using ProgressFn = std::function<void(const char* label, size_t done, size_t tot
 
 namespace detail {
 
-// The engine's de-normalisation factor (the double nearest 10/3) and centre.
-constexpr double kInverseScale = 3.3333333333333335;
-constexpr double kNormCentre = 0.5;
 constexpr double kLevels2 = 255.0 * 255.0;  // Y units^2 -> grey levels^2
 
 // Patches per work item of the parallel loops: big enough to amortise the
@@ -51,29 +46,6 @@ inline uint64_t mixSeed(uint64_t a, uint64_t b) {
   uint64_t state = a * 0x100000001B3ULL ^ b;
   splitmix(&state);
   return splitmix(&state);
-}
-
-// Runs fn(item) for item 0..n-1 on up to `threads` workers. Callers write
-// results into per-item slots, so the outcome does not depend on the schedule.
-template <typename Fn>
-void parallelFor(int threads, size_t n, Fn fn) {
-  if (threads <= 1 || n <= 1) {
-    for (size_t k = 0; k < n; ++k) fn(k);
-    return;
-  }
-  std::atomic<size_t> next{0};
-  std::vector<std::thread> workers;
-  const size_t count = std::min(static_cast<size_t>(threads), n);
-  for (size_t t = 0; t < count; ++t) {
-    workers.emplace_back([&] {
-      for (;;) {
-        const size_t k = next.fetch_add(1);
-        if (k >= n) return;
-        fn(k);
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
 }
 
 inline void report(const ProgressFn& progress, const char* label, size_t done, size_t total) {

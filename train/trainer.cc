@@ -14,7 +14,8 @@ namespace train {
 using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpers
 
 Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptions& options,
-                     const ProgressFn& progress, CodebookTree* tree, TrainReport* result) {
+                     ThreadPool* pool, const ProgressFn& progress, CodebookTree* tree,
+                     TrainReport* result) {
   if (pictures.empty()) return Status(StatusCode::kInvalidArgument, "no training pictures");
   if (options.qualities.empty()) return Status(StatusCode::kInvalidArgument, "no qualities");
   if (options.tree.depth < 2) return Status(StatusCode::kInvalidArgument, "depth must be >= 2");
@@ -52,7 +53,7 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   std::vector<Status> errors(pictures.size());
   std::atomic<size_t> done{0};
   std::mutex reportMutex;
-  parallelFor(options.tree.threads, pictures.size(), [&](size_t k) {
+  pool->parallelFor(pictures.size(), [&](size_t k) {
     AnalysedImage image;
     errors[k] = compressAndLoad(pictures[k], middle, &image);
     if (errors[k].ok()) candidates[k] = countCandidates(image);
@@ -81,13 +82,13 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   set.variants = variants;
   const double expected = std::min(totalCandidates, static_cast<double>(options.maxSamples));
   set.reserve(static_cast<size_t>(expected * 1.05) + 1024);
-  const size_t batch = static_cast<size_t>(std::max(1, options.tree.threads)) * 4;
+  const size_t batch = static_cast<size_t>(pool->size()) * 4;
   done = 0;
   for (size_t first = 0; first < jobs; first += batch) {
     const size_t count = std::min(batch, jobs - first);
     std::vector<SampleSet> parts(count);
     std::vector<Status> jobErrors(count);
-    parallelFor(options.tree.threads, count, [&](size_t b) {
+    pool->parallelFor(count, [&](size_t b) {
       const size_t job = first + b;
       const size_t k = job / perPicture;
       const int orientation = static_cast<int>(job % perPicture / qualities.size());
@@ -120,14 +121,12 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   if (set.samples.empty()) return Status(StatusCode::kInvalidData, "no training samples found");
   const double shift = shiftTargets(&set);
 
-  *tree = buildTree(set, options.tree, progress);
+  *tree = buildTree(set, options.tree, pool, progress);
   Codebook codebook;
   Status status = toCodebook(*tree, &codebook);
   if (!status.ok()) return status;
-  const std::vector<int32_t> assignment =
-      assignPatches(codebook, set, options.tree.threads, progress);
-  const size_t acting =
-      fitCompanions(codebook, assignment, set, options.rules, options.tree.threads, tree);
+  const std::vector<int32_t> assignment = assignPatches(codebook, set, pool, progress);
+  const size_t acting = fitCompanions(codebook, assignment, set, options.rules, pool, tree);
   Codebook final;
   status = toCodebook(*tree, &final);  // before pruning: the partition of the assignment
   if (!status.ok()) return status;

@@ -10,6 +10,7 @@
 
 #include "engine/codebook.h"
 #include "engine/status.h"
+#include "engine/thread_pool.h"
 #include "imageio/image_io.h"
 #include "train/companions.h"
 #include "train/samples.h"
@@ -44,9 +45,11 @@ struct TrainReport {
   double oracleGain = 0;  // the same per sample if every pixel had its own best accepted value
 };
 
-// Trains a codebook from decoded original pictures.
+// Trains a codebook from decoded original pictures, every parallel step on
+// pool; the codebook is the same for any pool size.
 Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptions& options,
-                     const ProgressFn& progress, CodebookTree* tree, TrainReport* report);
+                     ThreadPool* pool, const ProgressFn& progress, CodebookTree* tree,
+                     TrainReport* report);
 
 }  // namespace train
 }  // namespace nubo

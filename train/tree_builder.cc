@@ -7,7 +7,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "engine/ringing.h"
+#include "engine/pixel_rule.h"
 #include "engine/search.h"
 
 namespace nubo {
@@ -92,12 +92,11 @@ Patch patchAt(const SampleSet& set, uint32_t p) {
 // make a sample's prediction hit its target, clamped to the values its
 // acceptance window lets through.
 std::vector<float> targetFeatures(const SampleSet& set) {
-  constexpr double kNormScale = 0.3;  // the engine's spread of normalised patches
   std::vector<float> f(set.samples.size());
   for (size_t k = 0; k < f.size(); ++k) {
     const PixelSample& s = set.samples[k];
-    const double centre = (static_cast<double>(s.y) - s.m) * kNormScale / s.s + kNormCentre;
-    const double wanted = (static_cast<double>(s.target) - s.m) * kNormScale / s.s + kNormCentre;
+    const double centre = normalisedValue(s.y, s.m, s.s);
+    const double wanted = normalisedValue(s.target, s.m, s.s);
     // Beyond the window a sample would rather be kept; also bounded by one
     // patch deviation so that near-flat windows do not dominate the distances.
     const double window = std::min(kAcceptLimit * kNormScale / s.s, kNormScale);
@@ -111,8 +110,8 @@ std::vector<float> targetFeatures(const SampleSet& set) {
 // lambda > 0 the points are the patches joined by their sample's feature
 // (weight lambda); only the patch part of the centroids is returned.
 std::vector<Patch> kMeans(const SampleSet& set, const Members& members, int k, uint64_t seed,
-                          size_t fitLimit, const TreeOptions& options, float lambda = 0.0f,
-                          const std::vector<float>* feature = nullptr) {
+                          size_t fitLimit, const TreeOptions& options, ThreadPool* pool,
+                          float lambda = 0.0f, const std::vector<float>* feature = nullptr) {
   if (feature == nullptr) lambda = 0.0f;
   auto featureOf = [&](uint32_t p) { return lambda > 0.0f ? (*feature)[p / set.variants] : 0.0f; };
   Rng rng(seed);
@@ -205,7 +204,7 @@ std::vector<Patch> kMeans(const SampleSet& set, const Members& members, int k, u
     const std::vector<float> t = transpose(centroids, &kp);
     std::vector<float> extra(kp, 0.0f);
     std::copy(centreFeature.begin(), centreFeature.end(), extra.begin());
-    parallelFor(options.threads, chunks, [&](size_t c) {
+    pool->parallelFor(chunks, [&](size_t c) {
       std::vector<double>& sum = sums[c];
       std::vector<size_t>& count = counts[c];
       sum.assign(static_cast<size_t>(k) * kPatchSize, 0.0);
@@ -258,13 +257,14 @@ std::vector<Patch> kMeans(const SampleSet& set, const Members& members, int k, u
 
 // Splits members among the nearest of the centroids (stable order).
 std::vector<std::vector<uint32_t>> partition(const SampleSet& set, const Members& members,
-                                             const std::vector<Patch>& centroids, int threads) {
+                                             const std::vector<Patch>& centroids,
+                                             ThreadPool* pool) {
   const int k = static_cast<int>(centroids.size());
   int kp = 0;
   const std::vector<float> t = transpose(centroids, &kp);
   std::vector<uint8_t> label(members.size());
   const size_t chunks = (members.size() + kChunk - 1) / kChunk;
-  parallelFor(threads, chunks, [&](size_t c) {
+  pool->parallelFor(chunks, [&](size_t c) {
     const size_t end = std::min(members.size(), (c + 1) * kChunk);
     for (size_t i = c * kChunk; i < end; ++i) {
       float distance = 0.0f;
@@ -284,6 +284,7 @@ std::vector<std::vector<uint32_t>> partition(const SampleSet& set, const Members
 struct TreeBuilder {
   const SampleSet& set;
   const TreeOptions& options;
+  ThreadPool* pool;
   const ProgressFn& progress;
   const std::vector<float>* feature;  // per sample, when a target weight is set
   size_t nodesDone = 0;
@@ -297,7 +298,7 @@ struct TreeBuilder {
       const int k =
           static_cast<int>(std::max<size_t>(1, std::min<size_t>(options.leafSize, members.size())));
       std::vector<Patch> centroids = kMeans(set, members, k, seed, options.leafFitLimit, options,
-                                            options.leafTargetWeight, feature);
+                                            pool, options.leafTargetWeight, feature);
       if (centroids.empty()) centroids.push_back(centre);  // no patch reached this leaf
       for (const Patch& c : centroids) {
         node->patches.push_back(c);
@@ -306,10 +307,9 @@ struct TreeBuilder {
     } else {
       node->type = 0;
       std::vector<Patch> centroids = kMeans(set, members, kBranching, seed, options.fitLimit,
-                                            options, options.nodeTargetWeight, feature);
+                                            options, pool, options.nodeTargetWeight, feature);
       while (centroids.size() < static_cast<size_t>(kBranching)) centroids.push_back(centre);
-      std::vector<std::vector<uint32_t>> parts =
-          partition(set, members, centroids, options.threads);
+      std::vector<std::vector<uint32_t>> parts = partition(set, members, centroids, pool);
       members = Members();
       node->patches.assign(centroids.begin(), centroids.end());
       node->values.assign(kBranching, 0.0f);  // internal values are never read
@@ -331,13 +331,13 @@ struct TreeBuilder {
 
 }  // namespace
 
-CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
+CodebookTree buildTree(const SampleSet& set, const TreeOptions& options, ThreadPool* pool,
                        const ProgressFn& progress) {
   std::vector<float> feature;
   if (options.leafTargetWeight > 0.0f || options.nodeTargetWeight > 0.0f) {
     feature = targetFeatures(set);
   }
-  TreeBuilder builder{set, options, progress, &feature};
+  TreeBuilder builder{set, options, pool, progress, &feature};
   size_t levelNodes = 1;
   for (int level = 0; level < options.depth; ++level) {
     builder.nodesTotal += levelNodes;
@@ -347,20 +347,20 @@ CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
   members.identity = true;
   members.all = set.patchCount();
   Patch centre{};
-  centre.fill(0.5f);
+  centre.fill(static_cast<float>(kNormCentre));  // the middle of the normalised range
   CodebookTree tree;
   builder.build(std::move(members), std::max(2, options.depth), 0, centre, &tree);
   return tree;
 }
 
-std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& set, int threads,
+std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& set, ThreadPool* pool,
                                    const ProgressFn& progress) {
   const size_t n = set.patchCount();
   std::vector<int32_t> assignment(n, -1);
   const size_t chunks = (n + kChunk - 1) / kChunk;
   std::atomic<size_t> done{0};
   std::mutex reportMutex;
-  parallelFor(threads, chunks, [&](size_t c) {
+  pool->parallelFor(chunks, [&](size_t c) {
     const size_t end = std::min(n, (c + 1) * kChunk);
     for (size_t p = c * kChunk; p < end; ++p) {
       int index = -1;

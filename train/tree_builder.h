@@ -10,6 +10,7 @@
 
 #include "engine/codebook.h"
 #include "engine/status.h"
+#include "engine/thread_pool.h"
 #include "train/samples.h"
 #include "train/train_common.h"
 
@@ -17,14 +18,14 @@ namespace nubo {
 namespace train {
 
 // Companion value of a codeword that must never act: it de-normalises to a
-// prediction hundreds of levels from the input, which the 0.08 limit rejects.
+// prediction hundreds of levels from the input, which the acceptance limit
+// (kAcceptLimit) rejects.
 constexpr float kAbstainValue = 1.0e6f;
 
 struct TreeOptions {
   int depth = 3;      // levels from the root to the leaves (2: a root over leaves)
   int leafSize = 32;  // codewords per leaf (fewer when a leaf gets few patches)
   uint64_t seed = 1;
-  int threads = 2;
   int iterations = 12;          // Lloyd iterations at most per k-means
   size_t fitLimit = 100000;     // k-means centroids are fitted on at most this many patches
   size_t leafFitLimit = 32000;  // the same for the leaves' k-means (the bulk of the time)
@@ -36,14 +37,15 @@ struct TreeOptions {
   float nodeTargetWeight = 0.0f;
 };
 
-// Grows the codebook tree over the patches (values all kAbstainValue). Targets
+// Grows the codebook tree over the patches (values all kAbstainValue), its
+// k-means and partitions on pool (the same tree for any pool size). Targets
 // must already be final (shiftTargets) when a target weight is set.
-CodebookTree buildTree(const SampleSet& set, const TreeOptions& options,
+CodebookTree buildTree(const SampleSet& set, const TreeOptions& options, ThreadPool* pool,
                        const ProgressFn& progress);
 
 // Leaf codeword of every patch as the engine's search chooses it (global
-// codeword index, -1 when the search fails).
-std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& set, int threads,
+// codeword index, -1 when the search fails), searched on pool.
+std::vector<int32_t> assignPatches(const Codebook& codebook, const SampleSet& set, ThreadPool* pool,
                                    const ProgressFn& progress);
 
 // For every global codeword index of codebook: the tree's leaf and position
