@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/output_name.h"
+#include "fileio/file_util.h"
 #include "imageio/image_check.h"
 
 namespace nubo {

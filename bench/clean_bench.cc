@@ -8,6 +8,7 @@
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
 

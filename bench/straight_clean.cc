@@ -16,6 +16,7 @@
 #include "engine/colour.h"
 #include "engine/search.h"
 #include "engine/working_image.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 
 namespace {

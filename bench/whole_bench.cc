@@ -9,6 +9,7 @@
 #include "app/output_name.h"
 #include "engine/codebook.h"
 #include "engine/search.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 #include "tools/clean_run.h"
 

@@ -20,6 +20,7 @@
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 
 namespace {

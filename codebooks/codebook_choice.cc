@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "fileio/codebook_file.h"
 #include "jpegutil/jpeg_util.h"
 
 namespace nubo {

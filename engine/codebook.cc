@@ -7,15 +7,11 @@
 #include <cstring>
 #include <new>
 
-#include "engine/file_util.h"
 #include "engine/search_filter.h"
 
 namespace nubo {
 
 namespace {
-
-// Codebooks are a few megabytes; anything near this is not one of ours.
-constexpr size_t kMaxCodebookBytes = size_t{1} << 30;
 
 class Reader {
  public:
@@ -202,21 +198,6 @@ Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook) {
     // Any other type: a 12-byte record that fills no slot; the next record
     // is read into the same slot.
   }
-}
-
-Status loadCodebook(Codebook* codebook, const std::string& path) {
-  *codebook = Codebook();
-  std::vector<uint8_t> bytes;
-  Status status = readWholeFile(path, kMaxCodebookBytes, &bytes);
-  if (!status.ok()) {
-    if (status.code() == StatusCode::kCannotOpen) {
-      return Status(StatusCode::kCannotOpen, "can't open file " + path);
-    }
-    return Status(status.code(), "codebook " + path + ": " + status.message());
-  }
-  status = parseCodebook(bytes.data(), bytes.size(), codebook);
-  if (!status.ok()) return Status(status.code(), "codebook " + path + ": " + status.message());
-  return Status::Ok();
 }
 
 }  // namespace nubo

@@ -68,11 +68,6 @@ struct Codebook {
 // the complete tree are ignored; records of types other than 0 and 1 are skipped.
 Status parseCodebook(const uint8_t* data, size_t size, Codebook* codebook);
 
-// Reads and parses the codebook file at path. A file that cannot be opened gives
-// StatusCode::kCannotOpen (the caller prints "can't open file %s\n"); any other
-// failure names the file and the problem in the message.
-Status loadCodebook(Codebook* codebook, const std::string& path);
-
 // A codebook under construction, as a plain recursive tree (for the writer, the
 // trainer and tests). Internal nodes have exactly 9 patches and 9 children;
 // leaves have at least one patch and one value per patch.
@@ -86,10 +81,6 @@ struct CodebookTree {
 
 // Serialises a tree in the file format (pre-order). Fails on a malformed tree.
 Status serializeCodebook(const CodebookTree& tree, std::vector<uint8_t>* out);
-
-// Writes the serialised tree to path through a temporary file in the same folder,
-// renamed over path once complete.
-Status writeCodebook(const CodebookTree& tree, const std::string& path);
 
 }  // namespace nubo
 

@@ -1,8 +1,7 @@
-// Codebook writing: the inverse of the loader, used by the trainer and tests.
+// Codebook serialisation: the inverse of the parser, used by the trainer and tests.
 #include <cstring>
 
 #include "engine/codebook.h"
-#include "engine/file_util.h"
 
 namespace nubo {
 
@@ -61,13 +60,6 @@ Status put(const CodebookTree& node, bool isRoot, std::vector<uint8_t>* out) {
 Status serializeCodebook(const CodebookTree& tree, std::vector<uint8_t>* out) {
   out->clear();
   return put(tree, true, out);
-}
-
-Status writeCodebook(const CodebookTree& tree, const std::string& path) {
-  std::vector<uint8_t> bytes;
-  Status s = serializeCodebook(tree, &bytes);
-  if (!s.ok()) return s;
-  return writeFileAtomically(path, bytes.data(), bytes.size(), /*overwrite=*/true);
 }
 
 }  // namespace nubo

@@ -1,6 +1,5 @@
 // Image decoding through DevIL, behind structural file checks; encoding as BMP
-// (our own writer) or PNG (libpng, png_write.h); the atomic file writing used
-// by both programs' saves.
+// (our own writer) or PNG (libpng, png_write.h).
 #include "imageio/image_io.h"
 
 #include <IL/il.h>
@@ -13,7 +12,7 @@
 #include <mutex>
 #include <new>
 
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 #include "imageio/image_check.h"
 #include "imageio/jpeg_decode.h"
 #include "imageio/metadata_read.h"
@@ -317,11 +316,6 @@ Status encodePixels(const uint8_t* pixels, int width, int height, ImageFormat fo
     return tooLittleMemory();
   }
   return Status::Ok();
-}
-
-Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
-                           bool overwrite) {
-  return nubo::writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
 }
 
 }  // namespace nubo

@@ -65,12 +65,6 @@ size_t bmpRowBytes(int width);
 // Writes the kBmpHeaderBytes header of a width x height 24-bit BMP.
 void writeBmpHeader(int width, int height, uint8_t* header);
 
-// Writes bytes to path through a temporary file in the same folder that is
-// renamed over path once complete: path either keeps its old content or holds
-// the complete new file. With overwrite false an existing path is refused.
-Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
-                           bool overwrite);
-
 }  // namespace nubo
 
 #endif  // NUBO_IMAGEIO_IMAGE_IO_H_

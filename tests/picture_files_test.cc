@@ -11,6 +11,7 @@
 
 #include "engine/thread_pool.h"
 #include "engine/working_image.h"
+#include "fileio/file_util.h"
 #include "imageio/image_io.h"
 #include "tests/test_image_files.h"
 

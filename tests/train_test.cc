@@ -18,6 +18,7 @@
 #include "engine/ringing.h"
 #include "engine/search.h"
 #include "engine/thread_pool.h"
+#include "fileio/codebook_file.h"
 #include "jpegutil/jpeg_util.h"
 #include "train/trainer.h"
 

@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 #include "imageio/png_write.h"
 
 namespace nubo {

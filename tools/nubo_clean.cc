@@ -21,6 +21,7 @@
 #include "datadir/data_dir.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 #include "tools/clean_run.h"
 #include "tools/cli_util.h"

@@ -3,7 +3,7 @@
 // the picture in a grid, to make large inputs for benchmarks.
 #include <cstdio>
 
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 #include "imageio/image_io.h"
 #include "jpegutil/jpeg_util.h"
 #include "tools/cli_util.h"

@@ -9,6 +9,7 @@
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
+#include "fileio/codebook_file.h"
 #include "tools/cli_util.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 
 namespace {
 

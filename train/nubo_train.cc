@@ -11,6 +11,7 @@
 
 #include "engine/codebook.h"
 #include "engine/thread_pool.h"
+#include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
 #include "train/trainer.h"

@@ -1,6 +1,6 @@
 // Whole-file reading and atomic writing on POSIX. Messages give the reason
 // only; callers add the file name.
-#include "engine/file_util.h"
+#include "fileio/file_util.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -147,6 +147,11 @@ Status writeFileAtomically(const std::string& path, const uint8_t* data, size_t 
     close(dirFd);
   }
   return Status::Ok();
+}
+
+Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           bool overwrite) {
+  return writeFileAtomically(path, bytes.data(), bytes.size(), overwrite);
 }
 
 }  // namespace nubo

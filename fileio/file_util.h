@@ -1,7 +1,8 @@
 // Whole-file reading with a size cap, and writing through a temporary file so
-// that a target is never left half-written.
-#ifndef NUBO_ENGINE_FILE_UTIL_H_
-#define NUBO_ENGINE_FILE_UTIL_H_
+// that a target is never left half-written: the file access of the programs,
+// the tools and the trainer (the engine itself takes and gives bytes only).
+#ifndef NUBO_FILEIO_FILE_UTIL_H_
+#define NUBO_FILEIO_FILE_UTIL_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +23,10 @@ Status readWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8
 // left untouched.
 Status writeFileAtomically(const std::string& path, const uint8_t* data, size_t size,
                            bool overwrite);
+// The same for bytes held in a vector.
+Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           bool overwrite);
 
 }  // namespace nubo
 
-#endif  // NUBO_ENGINE_FILE_UTIL_H_
+#endif  // NUBO_FILEIO_FILE_UTIL_H_
