@@ -53,5 +53,18 @@ check "nubo-clean on a damaged input exits 1" test $? -eq 1
 check "nubo-compress on a missing input exits 1" test $? -eq 1
 "$build/nubo-train" --out "$work/x.cb" "$work/no-such-folder" 2>/dev/null
 check "nubo-train on a missing input fails" test $? -ne 0 -a $? -ne 2
+# --evaluate scores every input, or with --eval-fraction only the share a
+# training run would set aside (chosen by file name).
+mkdir "$work/pictures"
+for name in a b c d e f g h; do
+  cp "$(dirname "$0")/data/imageio/top_red_bottom_blue.jpg" "$work/pictures/$name.jpg"
+done
+scored() {  # the picture count of the score line
+  "$build/nubo-train" --evaluate "$work/cb" --eval-qualities 20 "$@" "$work/pictures" 2>/dev/null |
+    awk '$1 == 20 { print $2 }'
+}
+check "nubo-train --evaluate scores every input" test "$(scored)" = 8
+check "nubo-train --evaluate --eval-fraction scores the set-aside share" \
+  test "$(scored --eval-fraction 0.5)" = 2
 
 finish_checks

@@ -201,7 +201,9 @@ int main(int argc, char** argv) {
   app.add_option("--eval-qualities", evalQualities, "Qualities to score at")
       ->delimiter(',')
       ->check(CLI::Range(1, 100));
-  app.add_option("--evaluate", evaluateFile, "Only score this codebook on all the inputs");
+  app.add_option("--evaluate", evaluateFile,
+                 "Only score this codebook: on all the inputs, or with --eval-fraction on those a "
+                 "training run would set aside");
   app.add_flag("--per-picture", perPicture, "Print the gain of every scored picture");
   app.add_flag("--abstain", abstain,
                "Write the smallest codebook that never changes a pixel, then stop");
@@ -248,8 +250,14 @@ int main(int argc, char** argv) {
   const std::vector<std::string> files = listInputs(inputs);
   std::vector<std::string> trainFiles, evalFiles;
   for (const std::string& f : files) {
-    const bool forEval = !evaluateFile.empty() || isEvaluationPicture(f, evalFraction);
-    (forEval ? evalFiles : trainFiles).push_back(f);
+    const bool setAside = isEvaluationPicture(f, evalFraction);
+    // --evaluate scores every input, or with --eval-fraction only those a
+    // training run with that share would set aside.
+    if (!evaluateFile.empty()) {
+      if (evalFraction == 0.0 || setAside) evalFiles.push_back(f);
+    } else {
+      (setAside ? evalFiles : trainFiles).push_back(f);
+    }
   }
 
   const auto start = std::chrono::steady_clock::now();
