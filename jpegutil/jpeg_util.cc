@@ -42,6 +42,24 @@ void installErrorManager(ErrorManager* err) {
   err->message[0] = '\0';
 }
 
+// Runs work(), which creates cinfo, drives libjpeg with it and destroys it,
+// with libjpeg's errors caught: on one, cinfo is destroyed, undo() runs and
+// the result is kInvalidData with libjpeg's message. work must hold no object
+// with a destructor across its libjpeg calls: an error jumps back here past
+// them.
+template <typename Info, typename Work, typename Undo>
+Status catchingJpegErrors(Info* cinfo, const Work& work, const Undo& undo) {
+  ErrorManager err;
+  installErrorManager(&err);
+  cinfo->err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy(reinterpret_cast<j_common_ptr>(cinfo));  // either kind of cinfo
+    undo();
+    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
+  }
+  return work();
+}
+
 // libjpeg's mem destination allocates with malloc; the caller frees.
 struct MemoryTarget {
   unsigned char* buffer = nullptr;
@@ -68,38 +86,35 @@ Status compressPixels(const uint8_t* pixels, int width, int height, int componen
   out->clear();
 
   jpeg_compress_struct cinfo;
-  ErrorManager err;
   MemoryTarget target;
-  installErrorManager(&err);
-  cinfo.err = &err.pub;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&cinfo);
-    std::free(target.buffer);
-    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
-  }
-  jpeg_create_compress(&cinfo);
-  jpeg_mem_dest(&cinfo, &target.buffer, &target.size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = components;
-  cinfo.in_color_space = colourSpace;
-  jpeg_set_defaults(&cinfo);  // YCbCr 4:2:0 for RGB input, Huffman tables, JFIF
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  cinfo.dct_method = JDCT_ISLOW;
-  jpeg_start_compress(&cinfo, TRUE);
-  const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(components);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const size_t y = cinfo.next_scanline;
-    const size_t row = topRowFirst ? y : static_cast<size_t>(height) - 1 - y;
-    // libjpeg only reads the rows; its API is not const-correct.
-    JSAMPROW rowPointer = const_cast<JSAMPLE*>(pixels + row * stride);
-    jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::unique_ptr<unsigned char, decltype(&std::free)> owned(target.buffer, &std::free);
-  out->assign(target.buffer, target.buffer + target.size);
-  return Status::Ok();
+  return catchingJpegErrors(
+      &cinfo,
+      [&]() {
+        jpeg_create_compress(&cinfo);
+        jpeg_mem_dest(&cinfo, &target.buffer, &target.size);
+        cinfo.image_width = static_cast<JDIMENSION>(width);
+        cinfo.image_height = static_cast<JDIMENSION>(height);
+        cinfo.input_components = components;
+        cinfo.in_color_space = colourSpace;
+        jpeg_set_defaults(&cinfo);  // YCbCr 4:2:0 for RGB input, Huffman tables, JFIF
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        cinfo.dct_method = JDCT_ISLOW;
+        jpeg_start_compress(&cinfo, TRUE);
+        const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(components);
+        while (cinfo.next_scanline < cinfo.image_height) {
+          const size_t y = cinfo.next_scanline;
+          const size_t row = topRowFirst ? y : static_cast<size_t>(height) - 1 - y;
+          // libjpeg only reads the rows; its API is not const-correct.
+          JSAMPROW rowPointer = const_cast<JSAMPLE*>(pixels + row * stride);
+          jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        std::unique_ptr<unsigned char, decltype(&std::free)> owned(target.buffer, &std::free);
+        out->assign(target.buffer, target.buffer + target.size);
+        return Status::Ok();
+      },
+      [&]() { std::free(target.buffer); });
 }
 
 bool looksLikeJpeg(const uint8_t* data, size_t size) {
@@ -110,28 +125,24 @@ bool looksLikeJpeg(const uint8_t* data, size_t size) {
 // Empties *out, opens the JPEG in data and reads its header, then returns
 // read(&cinfo) and frees the decompressor. Not a JPEG, or any libjpeg error on
 // the way (read's included): kInvalidData with libjpeg's message, *out empty.
-// read must hold no object with a destructor across its libjpeg calls: an
-// error jumps back here past them.
+// read must hold no object with a destructor across its libjpeg calls.
 template <typename Out, typename Read>
 Status withJpegHeader(const uint8_t* data, size_t size, Out* out, Read read) {
   *out = Out();
   if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
 
   jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  installErrorManager(&err);
-  cinfo.err = &err.pub;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    *out = Out();
-    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
-  jpeg_read_header(&cinfo, TRUE);
-  const Status status = read(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return status;
+  return catchingJpegErrors(
+      &cinfo,
+      [&]() {
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
+        jpeg_read_header(&cinfo, TRUE);
+        const Status status = read(&cinfo);
+        jpeg_destroy_decompress(&cinfo);
+        return status;
+      },
+      [&]() { *out = Out(); });
 }
 
 // Natural-order standard tables of the JPEG standard's annex K, which
