@@ -10,13 +10,6 @@
 #include "imageio/image_check.h"
 
 namespace nubo {
-namespace {
-
-Status tooLittleMemory() {
-  return Status(StatusCode::kTooLarge, "not enough memory for the picture");
-}
-
-}  // namespace
 
 Status loadInput(const std::string& inputPath, WorkingImage* image,
                  const StatusCallback& showStatus, ImageMetadata* metadata, std::string* warning) {

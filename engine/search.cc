@@ -170,14 +170,18 @@ double patchStdDev(double mean, const float* patch) {
 
 namespace {
 
-// The nearest codeword of node n (type 0 or 1) to the patch by the exact rule,
-// one patchDistance at a time: its index within the node, or -1 when none
-// comes closer than the node's starting bound. An equal distance keeps the
-// earlier codeword, a NaN distance replaces the best.
-int nearestExactly(const float* patch, const Codebook& codebook, const CodebookNode& n) {
+// The nearest codeword of node n (type 0 or 1) to the patch by the exact rule
+// among those i that candidate(i) lets through, one patchDistance at a time:
+// its index within the node, or -1 when none comes closer than the node's
+// starting bound. An equal distance keeps the earlier codeword, a NaN distance
+// replaces the best.
+template <typename Candidate>
+int nearestExactlyAmong(const float* patch, const Codebook& codebook, const CodebookNode& n,
+                        const Candidate& candidate) {
   double best = n.type == 0 ? kInternalBound : kLeafBound;
   int bestIndex = -1;
   for (int i = 0; i < n.count; ++i) {
+    if (!candidate(i)) continue;
     const double d = patchDistance(patch, codebook.codewords[n.firstCodeword + i].patch.data());
     if (!(d >= best)) {
       best = d;
@@ -185,6 +189,11 @@ int nearestExactly(const float* patch, const Codebook& codebook, const CodebookN
     }
   }
   return bestIndex;
+}
+
+// The same among all of the node's codewords.
+int nearestExactly(const float* patch, const Codebook& codebook, const CodebookNode& n) {
+  return nearestExactlyAmong(patch, codebook, n, [](int) { return true; });
 }
 
 // Asks for the whole of a node's codewords at once: they are read in full and
@@ -251,17 +260,7 @@ int chooseFromSums(const PatchView& p, const Codebook& codebook, const CodebookN
   if (survivors == 1) return smallestIndex;
   // Exact distances of the survivors, in index order with the search's rule
   // (finite here, and all far below the starting bounds).
-  double best = n.type == 0 ? kInternalBound : kLeafBound;
-  int bestIndex = -1;
-  for (int i = 0; i < n.count; ++i) {
-    if (!(sums[i * stride] <= limit)) continue;
-    const double d = patchDistance(p.raw, codebook.codewords[n.firstCodeword + i].patch.data());
-    if (!(d >= best)) {
-      best = d;
-      bestIndex = i;
-    }
-  }
-  return bestIndex;
+  return nearestExactlyAmong(p.raw, codebook, n, [&](int i) { return sums[i * stride] <= limit; });
 }
 
 // The nearest codeword of node n (type 0 or 1) to the patch, as nearestInNode

@@ -11,6 +11,26 @@ namespace nubo {
 
 namespace {
 
+// A count known when compiling, for withCount.
+template <int K>
+struct Count {
+  static constexpr int value = K;
+};
+
+// Runs run(Count<k>()) for 1 <= k <= Max: the kernels below are templates on
+// how many groups or codewords they take at once, and the last step of a loop
+// takes fewer. (Our own: no library template may be instantiated here.)
+template <int Max, typename Run>
+inline void withCount(int k, const Run& run) {
+  if constexpr (Max == 1) {
+    run(Count<1>());
+  } else if (k == Max) {
+    run(Count<Max>());
+  } else {
+    withCount<Max - 1>(k, run);
+  }
+}
+
 // K groups at once, each summed in two chains (even and odd elements) so
 // that 2K independent additions keep the unit busy.
 template <int K>
@@ -44,22 +64,12 @@ inline void sumsK(const float* scaledPatch, const float* groups, float* out) {
 }  // namespace
 
 void filterSumsAvx2(const float* scaledPatch, const float* groups, int groupCount, float* out) {
-  int g = 0;
-  for (; g + 4 <= groupCount; g += 4) {
-    sumsK<4>(scaledPatch, groups + g * kFilterGroupValues, out + g * kFilterLanes);
-  }
-  switch (groupCount - g) {
-    case 3:
-      sumsK<3>(scaledPatch, groups + g * kFilterGroupValues, out + g * kFilterLanes);
-      break;
-    case 2:
-      sumsK<2>(scaledPatch, groups + g * kFilterGroupValues, out + g * kFilterLanes);
-      break;
-    case 1:
-      sumsK<1>(scaledPatch, groups + g * kFilterGroupValues, out + g * kFilterLanes);
-      break;
-    default:
-      break;
+  for (int g = 0; g < groupCount; g += 4) {
+    const int left = groupCount - g;
+    withCount<4>(left < 4 ? left : 4, [&](auto k) {
+      sumsK<decltype(k)::value>(scaledPatch, groups + g * kFilterGroupValues,
+                                out + g * kFilterLanes);
+    });
   }
 }
 
@@ -185,35 +195,9 @@ void filterBlockAvx2(const float* transposed, const float* groups, int count,
   for (int c0 = 0; c0 < count;) {
     const int left = count - c0;
     const int k = left == 9 ? 9 : left > 8 ? 8 : left;
-    switch (k) {
-      case 9:
-        chunk<9>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 8:
-        chunk<8>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 7:
-        chunk<7>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 6:
-        chunk<6>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 5:
-        chunk<5>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 4:
-        chunk<4>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 3:
-        chunk<3>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      case 2:
-        chunk<2>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-      default:
-        chunk<1>(transposed, groups, c0, sums, &least, &leastIndex);
-        break;
-    }
+    withCount<9>(k, [&](auto n) {
+      chunk<decltype(n)::value>(transposed, groups, c0, sums, &least, &leastIndex);
+    });
     c0 += k;
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(smallest), leastIndex);

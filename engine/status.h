@@ -34,6 +34,12 @@ class Status {
   std::string message_;
 };
 
+// What every reader, cleaner and writer returns when an allocation for a
+// picture fails.
+inline Status tooLittleMemory() {
+  return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+}
+
 }  // namespace nubo
 
 #endif  // NUBO_ENGINE_STATUS_H_

@@ -108,10 +108,6 @@ ILenum devilType(FileType type) {
   return IL_TYPE_UNKNOWN;
 }
 
-Status tooLittleMemory() {
-  return Status(StatusCode::kTooLarge, "not enough memory for the picture");
-}
-
 // Decodes a checked file with DevIL into out (bottom row first, RGB).
 Status decodeWithDevil(const uint8_t* lump, size_t size, const CheckedImage& checked,
                        DecodedImage* out) {

@@ -259,7 +259,7 @@ Status decodeJpeg(const uint8_t* data, size_t size, DecodedImage* out) {
   auto failure = [&]() {
     if (s->err.endedEarly || endsBeforeScan) return damaged("file ends early");
     if (s->err.pub.msg_code == JERR_OUT_OF_MEMORY) {
-      return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+      return tooLittleMemory();
     }
     return Status(StatusCode::kInvalidData,
                   std::string("cannot decode JPEG file: ") + s->err.error);

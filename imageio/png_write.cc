@@ -421,7 +421,7 @@ Status encodePng(const uint8_t* top, ptrdiff_t stride, int width, int height,
     if (!written) {
       out->clear();
       if (job.outOfMemory) {
-        return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+        return tooLittleMemory();
       }
       return Status(StatusCode::kIoError, std::string("cannot encode picture: ") + job.message);
     }
@@ -431,7 +431,7 @@ Status encodePng(const uint8_t* top, ptrdiff_t stride, int width, int height,
     }
   } catch (const std::bad_alloc&) {
     out->clear();
-    return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+    return tooLittleMemory();
   }
   return Status::Ok();
 }

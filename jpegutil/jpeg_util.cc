@@ -42,6 +42,24 @@ void installErrorManager(ErrorManager* err) {
   err->message[0] = '\0';
 }
 
+// Runs work(), which creates cinfo, drives libjpeg with it and destroys it,
+// with libjpeg's errors caught: on one, cinfo is destroyed, undo() runs and
+// the result is kInvalidData with libjpeg's message. work must hold no object
+// with a destructor across its libjpeg calls: an error jumps back here past
+// them.
+template <typename Info, typename Work, typename Undo>
+Status catchingJpegErrors(Info* cinfo, const Work& work, const Undo& undo) {
+  ErrorManager err;
+  installErrorManager(&err);
+  cinfo->err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy(reinterpret_cast<j_common_ptr>(cinfo));  // either kind of cinfo
+    undo();
+    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
+  }
+  return work();
+}
+
 // libjpeg's mem destination allocates with malloc; the caller frees.
 struct MemoryTarget {
   unsigned char* buffer = nullptr;
@@ -68,43 +86,63 @@ Status compressPixels(const uint8_t* pixels, int width, int height, int componen
   out->clear();
 
   jpeg_compress_struct cinfo;
-  ErrorManager err;
   MemoryTarget target;
-  installErrorManager(&err);
-  cinfo.err = &err.pub;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&cinfo);
-    std::free(target.buffer);
-    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
-  }
-  jpeg_create_compress(&cinfo);
-  jpeg_mem_dest(&cinfo, &target.buffer, &target.size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = components;
-  cinfo.in_color_space = colourSpace;
-  jpeg_set_defaults(&cinfo);  // YCbCr 4:2:0 for RGB input, Huffman tables, JFIF
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  cinfo.dct_method = JDCT_ISLOW;
-  jpeg_start_compress(&cinfo, TRUE);
-  const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(components);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const size_t y = cinfo.next_scanline;
-    const size_t row = topRowFirst ? y : static_cast<size_t>(height) - 1 - y;
-    // libjpeg only reads the rows; its API is not const-correct.
-    JSAMPROW rowPointer = const_cast<JSAMPLE*>(pixels + row * stride);
-    jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::unique_ptr<unsigned char, decltype(&std::free)> owned(target.buffer, &std::free);
-  out->assign(target.buffer, target.buffer + target.size);
-  return Status::Ok();
+  return catchingJpegErrors(
+      &cinfo,
+      [&]() {
+        jpeg_create_compress(&cinfo);
+        jpeg_mem_dest(&cinfo, &target.buffer, &target.size);
+        cinfo.image_width = static_cast<JDIMENSION>(width);
+        cinfo.image_height = static_cast<JDIMENSION>(height);
+        cinfo.input_components = components;
+        cinfo.in_color_space = colourSpace;
+        jpeg_set_defaults(&cinfo);  // YCbCr 4:2:0 for RGB input, Huffman tables, JFIF
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        cinfo.dct_method = JDCT_ISLOW;
+        jpeg_start_compress(&cinfo, TRUE);
+        const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(components);
+        while (cinfo.next_scanline < cinfo.image_height) {
+          const size_t y = cinfo.next_scanline;
+          const size_t row = topRowFirst ? y : static_cast<size_t>(height) - 1 - y;
+          // libjpeg only reads the rows; its API is not const-correct.
+          JSAMPROW rowPointer = const_cast<JSAMPLE*>(pixels + row * stride);
+          jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        std::unique_ptr<unsigned char, decltype(&std::free)> owned(target.buffer, &std::free);
+        out->assign(target.buffer, target.buffer + target.size);
+        return Status::Ok();
+      },
+      [&]() { std::free(target.buffer); });
 }
 
 bool looksLikeJpeg(const uint8_t* data, size_t size) {
   // SOI marker followed by the start of another marker.
   return data != nullptr && size >= 4 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// Empties *out, opens the JPEG in data and reads its header, then returns
+// read(&cinfo) and frees the decompressor. Not a JPEG, or any libjpeg error on
+// the way (read's included): kInvalidData with libjpeg's message, *out empty.
+// read must hold no object with a destructor across its libjpeg calls.
+template <typename Out, typename Read>
+Status withJpegHeader(const uint8_t* data, size_t size, Out* out, Read read) {
+  *out = Out();
+  if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
+
+  jpeg_decompress_struct cinfo;
+  return catchingJpegErrors(
+      &cinfo,
+      [&]() {
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
+        jpeg_read_header(&cinfo, TRUE);
+        const Status status = read(&cinfo);
+        jpeg_destroy_decompress(&cinfo);
+        return status;
+      },
+      [&]() { *out = Out(); });
 }
 
 // Natural-order standard tables of the JPEG standard's annex K, which
@@ -142,73 +180,44 @@ Status compressJpegGrey(const uint8_t* grey, int width, int height, int quality,
 
 Status decodeJpegGrey(const uint8_t* data, size_t size, GreyImage* out) {
   if (out == nullptr) return Status(StatusCode::kInvalidArgument, "no output picture");
-  *out = GreyImage();
-  if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
-
-  jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  installErrorManager(&err);
-  cinfo.err = &err.pub;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    *out = GreyImage();
-    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
-  jpeg_read_header(&cinfo, TRUE);
-  if (static_cast<int64_t>(cinfo.image_width) * cinfo.image_height > kMaxDecodedPixels) {
-    jpeg_destroy_decompress(&cinfo);
-    return Status(StatusCode::kTooLarge, "JPEG picture too large");
-  }
-  cinfo.out_color_space = JCS_GRAYSCALE;  // for YCbCr files: the Y component as stored
-  cinfo.dct_method = JDCT_ISLOW;
-  jpeg_start_decompress(&cinfo);
-  out->width = static_cast<int>(cinfo.output_width);
-  out->height = static_cast<int>(cinfo.output_height);
-  out->pixels.resize(static_cast<size_t>(out->width) * static_cast<size_t>(out->height));
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW rowPointer =
-        out->pixels.data() + static_cast<size_t>(cinfo.output_scanline) * out->width;
-    jpeg_read_scanlines(&cinfo, &rowPointer, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return Status::Ok();
+  return withJpegHeader(data, size, out, [out](jpeg_decompress_struct* cinfo) {
+    if (static_cast<int64_t>(cinfo->image_width) * cinfo->image_height > kMaxDecodedPixels) {
+      return Status(StatusCode::kTooLarge, "JPEG picture too large");
+    }
+    cinfo->out_color_space = JCS_GRAYSCALE;  // for YCbCr files: the Y component as stored
+    cinfo->dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(cinfo);
+    out->width = static_cast<int>(cinfo->output_width);
+    out->height = static_cast<int>(cinfo->output_height);
+    out->pixels.resize(static_cast<size_t>(out->width) * static_cast<size_t>(out->height));
+    while (cinfo->output_scanline < cinfo->output_height) {
+      JSAMPROW rowPointer =
+          out->pixels.data() + static_cast<size_t>(cinfo->output_scanline) * out->width;
+      jpeg_read_scanlines(cinfo, &rowPointer, 1);
+    }
+    jpeg_finish_decompress(cinfo);
+    return Status::Ok();
+  });
 }
 
 Status readJpegQuantTables(const uint8_t* data, size_t size, JpegQuantTables* out) {
   if (out == nullptr) return Status(StatusCode::kInvalidArgument, "no output tables");
-  *out = JpegQuantTables();
-  if (!looksLikeJpeg(data, size)) return Status(StatusCode::kInvalidData, "not a JPEG file");
-
-  jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  installErrorManager(&err);
-  cinfo.err = &err.pub;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    *out = JpegQuantTables();
-    return Status(StatusCode::kInvalidData, std::string("libjpeg: ") + err.message);
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));  // NOLINT(runtime/int)
-  jpeg_read_header(&cinfo, TRUE);
-  out->componentCount = cinfo.num_components;
-  for (int t = 0; t < kMaxQuantTables; ++t) {
-    const JQUANT_TBL* table = cinfo.quant_tbl_ptrs[t];
-    if (table == nullptr) continue;
-    out->present[t] = true;
-    for (int k = 0; k < 64; ++k) out->table[t][k] = table->quantval[k];
-  }
-  for (int c = 0; c < cinfo.num_components && c < kMaxQuantTables; ++c) {
-    const int slot = cinfo.comp_info[c].quant_tbl_no;
-    // The frame header may name a slot no DQT filled; libjpeg only notices later.
-    out->componentTable[c] =
-        (slot >= 0 && slot < kMaxQuantTables && out->present[slot]) ? slot : -1;
-  }
-  jpeg_destroy_decompress(&cinfo);
-  return Status::Ok();
+  return withJpegHeader(data, size, out, [out](jpeg_decompress_struct* cinfo) {
+    out->componentCount = cinfo->num_components;
+    for (int t = 0; t < kMaxQuantTables; ++t) {
+      const JQUANT_TBL* table = cinfo->quant_tbl_ptrs[t];
+      if (table == nullptr) continue;
+      out->present[t] = true;
+      for (int k = 0; k < 64; ++k) out->table[t][k] = table->quantval[k];
+    }
+    for (int c = 0; c < cinfo->num_components && c < kMaxQuantTables; ++c) {
+      const int slot = cinfo->comp_info[c].quant_tbl_no;
+      // The frame header may name a slot no DQT filled; libjpeg only notices later.
+      out->componentTable[c] =
+          (slot >= 0 && slot < kMaxQuantTables && out->present[slot]) ? slot : -1;
+    }
+    return Status::Ok();
+  });
 }
 
 std::array<uint16_t, 64> libjpegQuantTable(int quality, bool chroma, bool forceBaseline) {

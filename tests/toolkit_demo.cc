@@ -133,8 +133,8 @@ int check_status_bar(Display* display, const char* when) {
   const int w = glutGet(GLUT_WINDOW_WIDTH), h = glutGet(GLUT_WINDOW_HEIGHT);
   glutSetWindow(mainWindow);
   // Toolkit windows sit at their placed offset inside the main window.
-  const int x0 = glutGet(GLUT_WINDOW_X) + bar->placed_x;
-  const int y0 = glutGet(GLUT_WINDOW_Y) + bar->placed_y;
+  const int x0 = glutGet(GLUT_WINDOW_X) + bar->get_placed_x();
+  const int y0 = glutGet(GLUT_WINDOW_Y) + bar->get_placed_y();
   glutSetWindow(previous);
   std::fflush(stdout);
   XImage* image = XGetImage(display, DefaultRootWindow(display), x0, y0, static_cast<unsigned>(w),

@@ -600,7 +600,7 @@ TEST_F(Toolkit, SliderArrowsTrackAndCallbacks) {
   EXPECT_EQ(g_calls.windows[0], kMain);
   EXPECT_EQ(fake.current, kPanel);   // restored after the callback
   EXPECT_TRUE(fake.timers.empty());  // arrow ends do not repeat
-  EXPECT_EQ(GLUI_Master.active_control, s);
+  EXPECT_EQ(GLUI_Master.get_active_control(), s);
   // Track left of the thumb: a step down at once, then repeats on the timer.
   g_calls = Calls();
   const float before = g_zoom;
@@ -628,7 +628,7 @@ TEST_F(Toolkit, SliderThumbDragIsLinear) {
   const int grab = s->thumb_x() + 8;
   EXPECT_EQ(s->thumb_x(), s->x_abs + 16);
   c.panel->handle_mouse(0, true, grab, ty, 0);
-  EXPECT_EQ(s->held, GLUI_Slider::Held::kThumb);
+  EXPECT_EQ(s->held_part(), GLUI_Slider::Held::kThumb);
   const int travel = s->w - 48;  // track minus the thumb
   c.panel->handle_motion(grab + travel / 2, ty);
   EXPECT_FLOAT_EQ(g_zoom, 0.5f + 9.5f * (travel / 2) / travel);
@@ -655,7 +655,7 @@ TEST_F(Toolkit, SliderFieldCommitsOnEnterAndOnAClickElsewhere) {
   // A click on the panel's background commits and drops the focus.
   c.panel->handle_mouse(0, true, 2, 595, 0);
   EXPECT_EQ(g_zoom, 6.0f);
-  EXPECT_EQ(GLUI_Master.active_control, nullptr);
+  EXPECT_EQ(GLUI_Master.get_active_control(), nullptr);
   EXPECT_EQ(g_calls.ids.size(), 2u);
 }
 
@@ -665,16 +665,16 @@ TEST_F(Toolkit, ButtonCallsBackOnReleaseInside) {
   ControlPanel c = build_control_panel(800, 600);
   GLUI_Button* b = c.load;
   c.panel->handle_mouse(0, true, b->x_abs + 5, b->y_abs + 5, 0);
-  EXPECT_TRUE(b->pressed);
+  EXPECT_TRUE(b->shown_pressed());
   c.panel->handle_motion(b->x_abs - 30, b->y_abs + 5);
-  EXPECT_FALSE(b->pressed);
+  EXPECT_FALSE(b->shown_pressed());
   c.panel->handle_mouse(0, false, b->x_abs - 30, b->y_abs + 5, 0);
   EXPECT_TRUE(g_calls.ids.empty());
   c.panel->handle_mouse(0, true, b->x_abs + 5, b->y_abs + 5, 0);
   c.panel->handle_mouse(0, false, b->x_abs + 6, b->y_abs + 6, 0);
   ASSERT_EQ(g_calls.ids.size(), 1u);
   EXPECT_EQ(g_calls.ids[0], 30);
-  EXPECT_EQ(GLUI_Master.active_control, b);  // focus stays after the release
+  EXPECT_EQ(GLUI_Master.get_active_control(), b);  // focus stays after the release
 }
 
 TEST_F(Toolkit, CheckboxTogglesItsLiveInt) {
@@ -700,29 +700,58 @@ TEST_F(Toolkit, CheckboxTogglesItsLiveInt) {
   EXPECT_EQ(g_calls.ids.size(), 1u);
 }
 
+// Button and checkbox share one press rule: the look follows the held button
+// out of the control and back, and only a release over it acts.
+TEST_F(Toolkit, PressedLookFollowsTheHeldButtonOutAndBack) {
+  ControlPanel c = build_control_panel(800, 600);
+  g_smooth = 0;
+  c.smooth->set_int_val(0);
+  GLUI_Button* b = c.load;
+  GLUI_Checkbox* box = c.smooth;
+  for (GLUI_Control* control : {static_cast<GLUI_Control*>(b), static_cast<GLUI_Control*>(box)}) {
+    const int x = control->x_abs + 4, y = control->y_abs + 4;
+    auto looks_pressed = [&] { return control == b ? b->shown_pressed() : box->shown_val(); };
+    c.panel->handle_mouse(0, true, x, y, 0);
+    EXPECT_TRUE(looks_pressed());
+    c.panel->handle_motion(x, y + 300);
+    EXPECT_FALSE(looks_pressed());
+    fake.redisplays.clear();
+    c.panel->handle_motion(x + 1, y + 301);  // still outside: the look stays
+    EXPECT_FALSE(looks_pressed());
+    EXPECT_TRUE(fake.redisplays.empty());
+    c.panel->handle_motion(x + 1, y);
+    EXPECT_TRUE(looks_pressed());
+    EXPECT_FALSE(fake.redisplays.empty());
+    c.panel->handle_mouse(0, false, x, y + 300, 0);
+    EXPECT_FALSE(looks_pressed());
+  }
+  EXPECT_EQ(g_smooth, 0);
+  EXPECT_TRUE(g_calls.ids.empty());
+}
+
 TEST_F(Toolkit, TabMovesTheFocusAndSpaceClicks) {
   ControlPanel c = build_control_panel(800, 600);
   c.panel->handle_key('\t', 0);
-  EXPECT_EQ(GLUI_Master.active_control, c.help);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.help);
   c.panel->handle_key('\t', 0);
-  EXPECT_EQ(GLUI_Master.active_control, c.about);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.about);
   c.panel->handle_key('\t', GLUI_MOD_SHIFT);
-  EXPECT_EQ(GLUI_Master.active_control, c.help);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.help);
   c.panel->handle_key(' ', 0);
   ASSERT_EQ(g_calls.ids.size(), 1u);
   EXPECT_EQ(g_calls.ids[0], 10);
   for (int i = 0; i < 4; ++i) c.panel->handle_key('\t', 0);  // About, Load, Clean, Smooth
-  EXPECT_EQ(GLUI_Master.active_control, c.smooth);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.smooth);
   const int before = g_smooth;
   c.panel->handle_key(' ', 0);
   EXPECT_EQ(g_smooth, 1 - before);
   c.panel->handle_key('\t', 0);  // Save
   c.panel->handle_key('\t', 0);  // Zoom
-  EXPECT_EQ(GLUI_Master.active_control, c.zoom);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.zoom);
   c.panel->handle_key('\t', 0);  // past the end: nothing
-  EXPECT_EQ(GLUI_Master.active_control, nullptr);
+  EXPECT_EQ(GLUI_Master.get_active_control(), nullptr);
   c.panel->handle_key('\t', 0);
-  EXPECT_EQ(GLUI_Master.active_control, c.help);
+  EXPECT_EQ(GLUI_Master.get_active_control(), c.help);
 }
 
 // ---- forwarding from the main window ----
@@ -769,7 +798,7 @@ TEST_F(Toolkit, KeysGoToTheFocusedControlFirst) {
   EXPECT_EQ(g_zoom, 5.0f);
   ASSERT_EQ(g_calls.ids.size(), 1u);
   EXPECT_EQ(g_calls.windows[0], kMain);
-  EXPECT_EQ(GLUI_Master.active_control, nullptr);
+  EXPECT_EQ(GLUI_Master.get_active_control(), nullptr);
   EXPECT_EQ(g_calls.mouse.size(), 1u);
 }
 

@@ -56,33 +56,41 @@ void GLUI_Control::set_name(const char* text) { name = cut_label(text); }
 bool GLUI_Control::contains(int px, int py) const {
   return px >= x_abs && px <= x_abs + w && py >= y_abs && py <= y_abs + h;
 }
-// ---- button ----
+// ---- press controls: button and checkbox ----
 
-void GLUI_Button::mouse_down(int, int, int) {
-  pressed = true;
+void GLUI_PressControl::mouse_down(int, int, int) {
+  show_held(true);
   glui_->post_redisplay();
 }
 
-void GLUI_Button::mouse_held(int, int, bool inside) {
-  if (pressed == inside) return;
-  pressed = inside;
-  glui_->post_redisplay();
+void GLUI_PressControl::mouse_held(int, int, bool inside) {
+  if (show_held(inside)) glui_->post_redisplay();
 }
 
-void GLUI_Button::mouse_up(int, int, bool inside) {
-  pressed = false;
-  glui_->post_redisplay();
-  if (inside) glui_->execute_callback(callback, id);
+void GLUI_PressControl::mouse_up(int, int, bool inside) {
+  show_held(false);
+  if (!inside) {
+    glui_->post_redisplay();
+    return;
+  }
+  press();
+  glui_->execute_callback(callback, id);
 }
 
-bool GLUI_Button::key(unsigned char key, int) {
+bool GLUI_PressControl::key(unsigned char key, int) {
   if (key != ' ') return false;
-  glui_->post_redisplay();
+  press();
   glui_->execute_callback(callback, id);
   return true;
 }
 
-// ---- checkbox ----
+bool GLUI_Button::show_held(bool over) {
+  if (pressed == over) return false;
+  pressed = over;
+  return true;
+}
+
+void GLUI_Button::press() { glui_->post_redisplay(); }
 
 void GLUI_Checkbox::set_int_val(int value) {
   int_val = value != 0;
@@ -94,32 +102,15 @@ void GLUI_Checkbox::set_int_val(int value) {
   glui_->post_redisplay();
 }
 
-void GLUI_Checkbox::mouse_down(int, int, int) {
-  showing = !int_val;
-  glui_->post_redisplay();
-}
-
-void GLUI_Checkbox::mouse_held(int, int, bool inside) {
-  showing = inside ? !int_val : int_val;
-  glui_->post_redisplay();
-}
-
-void GLUI_Checkbox::mouse_up(int, int, bool inside) {
-  if (!inside) {
-    showing = int_val;
-    glui_->post_redisplay();
-    return;
-  }
-  set_int_val(!int_val);
-  glui_->execute_callback(callback, id);
-}
-
-bool GLUI_Checkbox::key(unsigned char key, int) {
-  if (key != ' ') return false;
-  set_int_val(!int_val);
-  glui_->execute_callback(callback, id);
+// Held over, the box shows what a release would make it.
+bool GLUI_Checkbox::show_held(bool over) {
+  const bool shown = over ? !int_val : int_val;
+  if (showing == shown) return false;
+  showing = shown;
   return true;
 }
+
+void GLUI_Checkbox::press() { set_int_val(!int_val); }
 
 // ---- static text ----
 

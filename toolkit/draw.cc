@@ -156,7 +156,7 @@ void GLUI_Button::draw() {
   const int offset = pressed ? 1 : 0;
   const int tx = std::max((w - glui_text_width(name)) / 2, 0);
   label(x + tx + offset, y + 13 + offset, name);  // baseline 13 of 20
-  if (GLUI_Master.active_control == this) dotted(x + 3, y + 3, x + w - 3, y + h - 3);
+  if (GLUI_Master.get_active_control() == this) dotted(x + 3, y + 3, x + w - 3, y + h - 3);
 }
 
 void GLUI_Checkbox::draw() {
@@ -183,7 +183,7 @@ void GLUI_Checkbox::draw() {
     for (int i = 0; i < 7; ++i) vline(bx + 3 + i, by + kTop[i], by + kTop[i] + 2);
   }
   label(x_abs + 18, y_abs + 10, name);
-  if (GLUI_Master.active_control == this) {
+  if (GLUI_Master.get_active_control() == this) {
     dotted(x_abs + 15, y_abs, x_abs + 22 + glui_text_width(name), y_abs + 14);
   }
 }
@@ -205,7 +205,7 @@ void GLUI_Spacer::draw() {
 }
 
 void GLUI_Slider::draw() {
-  const bool focused = GLUI_Master.active_control == this;
+  const bool focused = GLUI_Master.get_active_control() == this;
   // Field row: the label right-aligned before GLUI's edit box.
   const int fx = field_x();
   const int right = x_abs + w;

@@ -38,7 +38,7 @@ std::vector<GLUI_Control*> GLUI::focus_chain() {
 GLUI_Control* GLUI::find_control(int x, int y) { return find_in(main_panel, x, y); }
 
 bool GLUI::handle_key(unsigned char key, int modifiers) {
-  GLUI_Control* active = GLUI_Master.active_control;
+  GLUI_Control* active = GLUI_Master.get_active_control();
   if (key == '\t') {
     // Tab: next focusable control, Shift-Tab the previous; past either end
     // nothing is focused, and the next Tab starts again.
@@ -67,7 +67,7 @@ bool GLUI::handle_key(unsigned char key, int modifiers) {
 }
 
 bool GLUI::handle_special(int key, int modifiers) {
-  GLUI_Control* active = GLUI_Master.active_control;
+  GLUI_Control* active = GLUI_Master.get_active_control();
   if (active == nullptr || active->glui() != this) return false;
   return active->special_key(key, modifiers);
 }

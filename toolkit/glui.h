@@ -105,6 +105,10 @@ class GLUI_Control {
   virtual void focus_gained() {}
   virtual void focus_lost() {}
 
+ protected:
+  // The window adopts controls into its panels; the layout packs them.
+  friend class GLUI;
+  friend struct GLUI_Layout;
   bool fixed_width = false;
   int set_width = 0;  // the width last given by set_w
   int x_off = 0, y_off_top = 0, y_off_bot = 0;
@@ -132,39 +136,58 @@ class GLUI_Column : public GLUI_Control {
   void draw() override;
 };
 
-// A push button: pressed look while held over it, callback on release inside.
-class GLUI_Button : public GLUI_Control {
+// A control the left button or the space key presses: it shows whether the
+// button is held over it, and a release over it (or space while it has the
+// focus) acts and then calls back.
+class GLUI_PressControl : public GLUI_Control {
  public:
   GLUI_Update_CB callback = nullptr;
   // --- the toolkit's own ---
   bool can_focus() const override { return true; }
-  void update_size() override;
-  void draw() override;
   void mouse_down(int x, int y, int modifiers) override;
   void mouse_held(int x, int y, bool inside) override;
   void mouse_up(int x, int y, bool inside) override;
-  bool key(unsigned char key, int modifiers) override;  // space clicks
+  bool key(unsigned char key, int modifiers) override;  // space presses
+
+ protected:
+  // Shows the button held over the control (over) or not; returns whether
+  // the look changed.
+  virtual bool show_held(bool over) = 0;
+  // What a press does before the callback.
+  virtual void press() = 0;
+};
+
+// A push button: pressed look while held over it, callback on release inside.
+class GLUI_Button : public GLUI_PressControl {
+ public:
+  bool shown_pressed() const { return pressed; }  // whether it looks pressed now
+  // --- the toolkit's own ---
+  void update_size() override;
+  void draw() override;
+
+ private:
+  bool show_held(bool over) override;
+  void press() override;
   bool pressed = false;
 };
 
 // A checkbox with a live int (0 or 1), toggled on release inside.
-class GLUI_Checkbox : public GLUI_Control {
+class GLUI_Checkbox : public GLUI_PressControl {
  public:
-  int* live_int = nullptr;  // written 0 or 1 after every toggle
-  int int_val = 0;
-  GLUI_Update_CB callback = nullptr;
+  int* live_int = nullptr;      // written 0 or 1 after every toggle
   void set_int_val(int value);  // no callback
   int get_int_val() const { return int_val; }
   bool shown_val() const { return showing; }  // what the box shows now
 
   // --- the toolkit's own ---
-  bool can_focus() const override { return true; }
   void update_size() override;
   void draw() override;
-  void mouse_down(int x, int y, int modifiers) override;
-  void mouse_held(int x, int y, bool inside) override;
-  void mouse_up(int x, int y, bool inside) override;
-  bool key(unsigned char key, int modifiers) override;  // space toggles
+
+ private:
+  friend class GLUI;  // starts it at its live variable's value
+  bool show_held(bool over) override;
+  void press() override;
+  int int_val = 0;
   bool showing = false;
 };
 
@@ -242,9 +265,7 @@ class GLUI_Slider : public GLUI_Control {
 
   // What the mouse is doing with the slider.
   enum class Held { kNone, kArrowDown, kArrowUp, kTrack, kThumb, kField };
-  Held held = Held::kNone;
-  int held_direction = 0;  // -1 or +1 for arrows and the track
-  int grab_dx = 0;         // pointer x minus thumb x when the thumb was grabbed
+  Held held_part() const { return held; }
 
   int data_type = GLUI_SLIDER_FLOAT;
   float* live_float = nullptr;
@@ -252,10 +273,16 @@ class GLUI_Slider : public GLUI_Control {
   GLUI_Update_CB callback = nullptr;
   GLUI_SliderModel model;
 
+ private:
+  friend class GLUI;  // writes the live variable it starts at
   // Writes the live variable and runs the callback as the model says, after a
   // user action.
   void finish_action();
   void write_live();
+
+  Held held = Held::kNone;
+  int held_direction = 0;  // -1 or +1 for arrows and the track
+  int grab_dx = 0;         // pointer x minus thumb x when the thumb was grabbed
 };
 
 // One toolkit window: a GLUT subwindow docked to a side of a main window.
@@ -332,13 +359,18 @@ class GLUI {
   int parent_w = 0, parent_h = 0;  // its last known size
   int glut_window_id = -1;
   int main_gfx_window = -1;
-  int w = 0, h = 0;                                                // window size after packing
-  int placed_x = -1, placed_y = -1, placed_w = -1, placed_h = -1;  // last GLUT geometry
+  int w = 0, h = 0;  // window size after packing
   GLUI_Panel* main_panel = nullptr;
-  std::unique_ptr<GLUI_Panel> main_panel_owner;
-  GLUI_Control* mouse_control = nullptr;  // control holding the pressed left button
+  // Where the window was last placed in its parent (GLUT geometry).
+  int get_placed_x() const { return placed_x; }
+  int get_placed_y() const { return placed_y; }
 
  private:
+  friend class GLUI_Control;        // a control going away lets go of the mouse
+  friend class GLUI_Master_Object;  // places the windows it creates
+  int placed_x = -1, placed_y = -1, placed_w = -1, placed_h = -1;  // last GLUT geometry
+  std::unique_ptr<GLUI_Panel> main_panel_owner;
+  GLUI_Control* mouse_control = nullptr;  // control holding the pressed left button
   template <class T>
   T* adopt(GLUI_Panel* panel, std::unique_ptr<T> control);
   void place();
@@ -396,7 +428,15 @@ class GLUI_Master_Object {
   void clear();
   GLUI* find_glui(int window_id);
 
-  GLUI_Control* active_control = nullptr;  // the control holding the keyboard focus
+  // The control holding the keyboard focus, or nullptr.
+  GLUI_Control* get_active_control() const { return active_control; }
+
+ private:
+  // A window places itself beside the earlier ones; a window or control going
+  // away drops the focus it holds.
+  friend class GLUI;
+  friend class GLUI_Control;
+  GLUI_Control* active_control = nullptr;
   std::vector<std::unique_ptr<GLUI>> windows;
 
   struct Handlers {

@@ -19,87 +19,91 @@ constexpr int kCheckboxTail = 6;
 constexpr int kFieldOffset = 55;
 constexpr int kFieldMinWidth = 50;
 
-// Packs control c with its top-left corner at (x, y).
-void pack(GLUI_Control* c, int x, int y) {
-  c->x_abs = x;
-  c->y_abs = y;
-  c->update_size();
-  if (!c->is_container()) return;
-  const int top = y + c->y_off_top;
-  int left = x + c->x_off;  // content-left of the current column
-  int cursor = top;
-  int widest = 0;  // widest child of the current column
-  int bottom = top;
-  bool any = false;
-  std::vector<int> column_widest;  // widest child of each column, first one included
-  const auto& kids = c->children();
-  for (size_t i = 0; i < kids.size(); ++i) {
-    GLUI_Control* child = kids[i].get();
-    if (child->is_column()) {
-      column_widest.push_back(widest);
-      const int column_x = left + widest + c->x_off;
-      child->x_abs = column_x;
-      child->y_abs = top;
-      left = column_x + c->x_off;
-      cursor = top;
-      widest = 0;
-      continue;
-    }
-    // Panels get an item spacing of padding above and below.
-    const int pad = child->is_container() ? GLUI_ITEMSPACING : 0;
-    cursor += pad;
-    pack(child, left, cursor);
-    cursor += child->h + pad;
-    widest = std::max(widest, child->w);
-    bottom = std::max(bottom, cursor);
-    any = true;
-    if (i + 1 < kids.size()) cursor += GLUI_ITEMSPACING;
-  }
-  column_widest.push_back(widest);
-  if (!any) {
-    c->w = GLUI_DEFAULT_CONTROL_WIDTH;
-    c->h = GLUI_DEFAULT_CONTROL_HEIGHT;
-  } else {
-    c->h = bottom + c->y_off_bot - y;
-    c->w = left + widest + 2 * c->x_off - x;
-  }
-  c->update_size();  // a panel keeps room for its title
-  // Each column is as tall as the content and as wide as its widest child + 6.
-  size_t column = 0;
-  for (const auto& kid : kids) {
-    if (!kid->is_column()) continue;
-    ++column;
-    kid->h = c->h - c->y_off_top - c->y_off_bot;
-    kid->w = column_widest[column] + c->x_off;
-  }
-}
-
-void shift(GLUI_Control* c, int dx) {
-  c->x_abs += dx;
-  for (const auto& kid : c->children()) shift(kid.get(), dx);
-}
-
-// Aligns the children of container c in their columns, parents first.
-void align(GLUI_Control* c) {
-  for (const auto& kid : c->children()) {
-    GLUI_Control* child = kid.get();
-    if (child->is_column()) continue;
-    int left = 0, width = 0;
-    glui_column_dims(child, &left, &width);
-    const int margin = c->x_off;
-    int x = child->x_abs;
-    if (child->alignment == GLUI_ALIGN_LEFT) {
-      x = left + margin;
-    } else if (child->alignment == GLUI_ALIGN_RIGHT) {
-      x = left + width - margin - child->w;
-    } else if (child->alignment == GLUI_ALIGN_CENTER) {
-      x = left + (width - child->w) / 2;
-    }
-    shift(child, x - child->x_abs);
-    if (child->is_container()) align(child);
-  }
-}
 }  // namespace
+
+// Packing and alignment: the toolkit's one reader of the controls' margins.
+struct GLUI_Layout {
+  // Packs control c with its top-left corner at (x, y).
+  static void pack(GLUI_Control* c, int x, int y) {
+    c->x_abs = x;
+    c->y_abs = y;
+    c->update_size();
+    if (!c->is_container()) return;
+    const int top = y + c->y_off_top;
+    int left = x + c->x_off;  // content-left of the current column
+    int cursor = top;
+    int widest = 0;  // widest child of the current column
+    int bottom = top;
+    bool any = false;
+    std::vector<int> column_widest;  // widest child of each column, first one included
+    const auto& kids = c->children();
+    for (size_t i = 0; i < kids.size(); ++i) {
+      GLUI_Control* child = kids[i].get();
+      if (child->is_column()) {
+        column_widest.push_back(widest);
+        const int column_x = left + widest + c->x_off;
+        child->x_abs = column_x;
+        child->y_abs = top;
+        left = column_x + c->x_off;
+        cursor = top;
+        widest = 0;
+        continue;
+      }
+      // Panels get an item spacing of padding above and below.
+      const int pad = child->is_container() ? GLUI_ITEMSPACING : 0;
+      cursor += pad;
+      pack(child, left, cursor);
+      cursor += child->h + pad;
+      widest = std::max(widest, child->w);
+      bottom = std::max(bottom, cursor);
+      any = true;
+      if (i + 1 < kids.size()) cursor += GLUI_ITEMSPACING;
+    }
+    column_widest.push_back(widest);
+    if (!any) {
+      c->w = GLUI_DEFAULT_CONTROL_WIDTH;
+      c->h = GLUI_DEFAULT_CONTROL_HEIGHT;
+    } else {
+      c->h = bottom + c->y_off_bot - y;
+      c->w = left + widest + 2 * c->x_off - x;
+    }
+    c->update_size();  // a panel keeps room for its title
+    // Each column is as tall as the content and as wide as its widest child + 6.
+    size_t column = 0;
+    for (const auto& kid : kids) {
+      if (!kid->is_column()) continue;
+      ++column;
+      kid->h = c->h - c->y_off_top - c->y_off_bot;
+      kid->w = column_widest[column] + c->x_off;
+    }
+  }
+
+  static void shift(GLUI_Control* c, int dx) {
+    c->x_abs += dx;
+    for (const auto& kid : c->children()) shift(kid.get(), dx);
+  }
+
+  // Aligns the children of container c in their columns, parents first.
+  static void align(GLUI_Control* c) {
+    for (const auto& kid : c->children()) {
+      GLUI_Control* child = kid.get();
+      if (child->is_column()) continue;
+      int left = 0, width = 0;
+      glui_column_dims(child, &left, &width);
+      const int margin = c->x_off;
+      int x = child->x_abs;
+      if (child->alignment == GLUI_ALIGN_LEFT) {
+        x = left + margin;
+      } else if (child->alignment == GLUI_ALIGN_RIGHT) {
+        x = left + width - margin - child->w;
+      } else if (child->alignment == GLUI_ALIGN_CENTER) {
+        x = left + (width - child->w) / 2;
+      }
+      shift(child, x - child->x_abs);
+      if (child->is_container()) align(child);
+    }
+  }
+};
 
 void glui_column_dims(const GLUI_Control* control, int* left, int* width) {
   const GLUI_Control* parent = control->parent();
@@ -189,8 +193,8 @@ int GLUI_Slider::field_x() const {
 // ---- window: layout ----
 
 void GLUI::pack_controls() {
-  pack(main_panel, 0, 0);
-  align(main_panel);
+  GLUI_Layout::pack(main_panel, 0, 0);
+  GLUI_Layout::align(main_panel);
   // A side window spans its parent's height, a top or bottom one its width;
   // the main panel's frame follows the window.
   if (flags & (GLUI_SUBWINDOW_LEFT | GLUI_SUBWINDOW_RIGHT)) {

@@ -76,6 +76,23 @@ void glui_motion_cb(int x, int y) {
   if (GLUI* g = current_glui()) g->handle_motion(x, y);
 }
 
+// The key rule of main_keyboard and main_special: with a control holding the
+// focus, offer(its window) first, with that window current; pass() when the
+// key is not taken (still in that window) or when no control has the focus,
+// and the main window current again afterwards.
+template <typename Offer, typename Pass>
+void route_key(GLUI_Control* active, int window, const Offer& offer, const Pass& pass) {
+  if (active == nullptr) {
+    pass();
+    return;
+  }
+  GLUI* g = active->glui();
+  g_system->set_window(g->glut_window_id);
+  const bool taken = offer(g);
+  if (!taken) pass();
+  g_system->set_window(window);
+}
+
 }  // namespace
 
 GLUI_WindowSystem::~GLUI_WindowSystem() = default;
@@ -272,29 +289,21 @@ void GLUI_Master_Object::main_reshape(int window, int width, int height) {
 void GLUI_Master_Object::main_keyboard(int window, unsigned char key, int x, int y, int modifiers) {
   const auto it = handlers.find(window);
   void (*f)(unsigned char, int, int) = it == handlers.end() ? nullptr : it->second.keyboard;
-  if (active_control == nullptr) {
-    if (f) f(key, x, y);
-    return;
-  }
-  GLUI* g = active_control->glui();
-  g_system->set_window(g->glut_window_id);
-  const bool taken = g->handle_key(key, modifiers);
-  if (!taken && f) f(key, x, y);
-  g_system->set_window(window);
+  route_key(
+      active_control, window, [&](GLUI* g) { return g->handle_key(key, modifiers); },
+      [&]() {
+        if (f) f(key, x, y);
+      });
 }
 
 void GLUI_Master_Object::main_special(int window, int key, int x, int y, int modifiers) {
   const auto it = handlers.find(window);
   void (*f)(int, int, int) = it == handlers.end() ? nullptr : it->second.special;
-  if (active_control == nullptr) {
-    if (f) f(key, x, y);
-    return;
-  }
-  GLUI* g = active_control->glui();
-  g_system->set_window(g->glut_window_id);
-  const bool taken = g->handle_special(key, modifiers);
-  if (!taken && f) f(key, x, y);
-  g_system->set_window(window);
+  route_key(
+      active_control, window, [&](GLUI* g) { return g->handle_special(key, modifiers); },
+      [&]() {
+        if (f) f(key, x, y);
+      });
 }
 
 void GLUI_Master_Object::main_mouse(int window, int button, int state, int x, int y) {

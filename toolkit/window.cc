@@ -6,6 +6,20 @@
 #include "toolkit/glui.h"
 #include "toolkit/glui_internal.h"
 
+namespace {
+
+// A new control with its label, id and callback.
+template <class T>
+std::unique_ptr<T> labelled(const char* name, int id, GLUI_Update_CB cb) {
+  auto control = std::make_unique<T>();
+  control->set_name(name);
+  control->id = id;
+  control->callback = cb;
+  return control;
+}
+
+}  // namespace
+
 // ---- window: creation ----
 
 GLUI::GLUI() {
@@ -65,10 +79,7 @@ GLUI_Button* GLUI::add_button(const char* name, int id, GLUI_Update_CB cb) {
 
 GLUI_Button* GLUI::add_button_to_panel(GLUI_Panel* panel, const char* name, int id,
                                        GLUI_Update_CB cb) {
-  auto b = std::make_unique<GLUI_Button>();
-  b->set_name(name);
-  b->id = id;
-  b->callback = cb;
+  auto b = labelled<GLUI_Button>(name, id, cb);
   b->alignment = GLUI_ALIGN_CENTER;
   return adopt(panel, std::move(b));
 }
@@ -79,11 +90,8 @@ GLUI_Checkbox* GLUI::add_checkbox(const char* name, int* live_var, int id, GLUI_
 
 GLUI_Checkbox* GLUI::add_checkbox_to_panel(GLUI_Panel* panel, const char* name, int* live_var,
                                            int id, GLUI_Update_CB cb) {
-  auto c = std::make_unique<GLUI_Checkbox>();
-  c->set_name(name);
+  auto c = labelled<GLUI_Checkbox>(name, id, cb);
   c->live_int = live_var;
-  c->id = id;
-  c->callback = cb;
   c->int_val = live_var ? (*live_var != 0) : 0;
   c->showing = c->int_val;
   return adopt(panel, std::move(c));
@@ -118,11 +126,8 @@ GLUI_Slider* GLUI::add_slider(const char* name, int data_type, void* live_var, f
 GLUI_Slider* GLUI::add_slider_to_panel(GLUI_Panel* panel, const char* name, int data_type,
                                        void* live_var, float low, float high, int id,
                                        GLUI_Update_CB cb) {
-  auto s = std::make_unique<GLUI_Slider>();
-  s->set_name(name);
+  auto s = labelled<GLUI_Slider>(name, id, cb);
   s->data_type = data_type;
-  s->id = id;
-  s->callback = cb;
   s->w = GLUI_SLIDER_DEFAULT_WIDTH;
   s->model.set_int_mode(data_type == GLUI_SLIDER_INT);
   s->model.set_limits(low, high);

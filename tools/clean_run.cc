@@ -147,7 +147,7 @@ Status cleanToBytes(DecodedImage* picture, const Codebook& codebook, const Clean
       if (times != nullptr) times->encodeMs = msSince(start);
     }
   } catch (const std::bad_alloc&) {
-    return Status(StatusCode::kTooLarge, "not enough memory for the picture");
+    return tooLittleMemory();
   }
   if (times != nullptr) {
     const double perWorker = 1e-6 / pool->size();
