@@ -11,24 +11,11 @@
 
 #include "engine/codebook.h"
 #include "engine/progress.h"
+#include "engine/rgb_rows.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
 
 namespace nubo {
-
-// Rows of a picture in memory, 3 bytes a pixel: picture row y (0 = top) starts
-// at top + y * stride (stride may be negative for rows stored bottom first).
-// bgr: the bytes of a pixel are B, G, R instead of R, G, B.
-struct RgbRows {
-  const uint8_t* top = nullptr;
-  ptrdiff_t stride = 0;
-  bool bgr = false;
-};
-struct MutableRgbRows {
-  uint8_t* top = nullptr;
-  ptrdiff_t stride = 0;
-  bool bgr = false;
-};
 
 // Thread time spent in each stage, summed over the workers (nanoseconds).
 struct BandTimes {
