@@ -20,6 +20,16 @@ namespace {
 
 using namespace test_files;
 
+// A picture of the size of p loaded into a WorkingImage by hand, so that
+// encoding can be tested on any outputDisplay content (including padding).
+inline WorkingImage imageWithOutput(const Picture& p) {
+  WorkingImage image;
+  const Bytes rgb = bottomFirstRgb(p);
+  EXPECT_TRUE(fillDisplayBuffers(rgb.data(), p.width, p.height, &image));
+  image.outputDisplay = image.inputDisplay;
+  return image;
+}
+
 // --- loadInput ---------------------------------------------------------------------
 
 TEST(PictureFiles, LoadInputFillsDisplayBuffers) {
