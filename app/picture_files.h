@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "app/working_image.h"
 #include "engine/progress.h"
 #include "engine/status.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "imageio/image_io.h"
 #include "imageio/metadata.h"
 

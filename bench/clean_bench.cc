@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/picture_files.h"
+#include "app/working_image.h"
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"

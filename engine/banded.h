@@ -1,5 +1,5 @@
 // Cleaning a picture band by band: the one cleaning path of the command line,
-// the window (removeRinging) and the trainer's scorer. Only a few rows of
+// the window (removeRinging, app/working_image.h) and the trainer's scorer. Only a few rows of
 // luminance and edge blocks exist at a time, so memory stays near the size of
 // the input and output pictures themselves.
 #ifndef NUBO_ENGINE_BANDED_H_

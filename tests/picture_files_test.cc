@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/working_image.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "fileio/file_util.h"
 #include "imageio/image_io.h"
 #include "tests/test_image_files.h"

@@ -7,11 +7,11 @@
 #include <functional>
 #include <vector>
 
+#include "app/working_image.h"
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 
 namespace nubo::testing {
 
