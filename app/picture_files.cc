@@ -51,6 +51,22 @@ Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallb
   return Status::Ok();
 }
 
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
+                    const ImageMetadata& metadata) {
+  out->clear();
+  const int width = image.imageWidth, height = image.imageHeight;
+  if (!image.imageLoaded) return Status(StatusCode::kInvalidArgument, "no picture loaded");
+  if (width <= 0 || height <= 0 || width > image.paddedWidth || height > image.paddedHeight ||
+      image.outputDisplay.size() <
+          static_cast<size_t>(image.paddedWidth) * image.paddedHeight * 3) {
+    return Status(StatusCode::kInvalidArgument, "output buffer does not match the picture size");
+  }
+  // Display row 0 is the bottom picture row: the rows run downwards from row h-1.
+  const RgbRows rows{image.outputDisplay.data() + image.displayOffset(height - 1, 0),
+                     -static_cast<ptrdiff_t>(image.paddedWidth) * 3, false};
+  return encodeOutput(rows, width, height, format, out, metadata);
+}
+
 Status savePicture(const WorkingImage& image, const std::string& path, ImageFormat format,
                    bool overwrite, const ImageMetadata& metadata) {
   std::vector<uint8_t> bytes;

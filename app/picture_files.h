@@ -4,12 +4,14 @@
 #ifndef NUBO_APP_PICTURE_FILES_H_
 #define NUBO_APP_PICTURE_FILES_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "app/working_image.h"
 #include "engine/progress.h"
 #include "engine/status.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "imageio/image_io.h"
 #include "imageio/metadata.h"
 
@@ -34,6 +36,11 @@ Status loadInput(const std::string& inputPath, WorkingImage* image,
 // imageLoaded = 0.
 Status loadDecoded(DecodedImage* picture, WorkingImage* image, const StatusCallback& showStatus,
                    ThreadPool* pool = nullptr);
+
+// Encodes the picture area of image.outputDisplay (exactly imageWidth x
+// imageHeight pixels) in the given format, as encodeOutput on rows does.
+Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
+                    const ImageMetadata& metadata = ImageMetadata());
 
 // The save command: applies the ".bmp" rule to *outputPath (kept extended) and
 // writes the output picture as BMP, or as the format DevIL picks from the

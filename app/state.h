@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
+#include "app/working_image.h"
 #include "codebooks/codebook_choice.h"
 #include "engine/codebook.h"
-#include "engine/working_image.h"
 #include "view/comparison.h"
 #include "view/navigation.h"
 

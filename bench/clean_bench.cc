@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/picture_files.h"
+#include "app/working_image.h"
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"
@@ -49,21 +50,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "clean-bench: %s\n", s.message().c_str());
     return 1;
   }
-  nubo::AnalysedImage image;
+  nubo::WorkingImage image;
   s = nubo::loadInput(input, &image, {});
   if (!s.ok()) {
     std::fprintf(stderr, "clean-bench: %s: %s\n", input.c_str(), s.message().c_str());
     return 1;
   }
   const double megapixels = image.imageWidth * static_cast<double>(image.imageHeight) / 1e6;
-  nubo::analyseImage(&image);  // for the share of edge blocks only
+  // The whole-picture analysis, for the share of edge blocks only (the display
+  // rows are bottom first).
+  nubo::AnalysedImage analysis;
+  const int h = image.imageHeight;
+  nubo::analyseImage(nubo::RgbRows{image.inputDisplay.data() + image.displayOffset(h - 1, 0),
+                                   -static_cast<ptrdiff_t>(image.paddedWidth) * 3, false},
+                     image.imageWidth, h, &analysis);
   long edge = 0;
-  for (int32_t e : image.edgeBlockMap) edge += e;
+  for (int32_t e : analysis.edgeBlockMap) edge += e;
   std::printf(
       "picture %s: %dx%d (%.2f MP), %.1f%% in edge blocks; codebook %s: depth %d, %d leaves, %zu "
       "codewords\n",
       input.c_str(), image.imageWidth, image.imageHeight, megapixels,
-      100.0 * edge / image.edgeBlockMap.size(), codebookPath.c_str(), codebook.depth(),
+      100.0 * edge / analysis.edgeBlockMap.size(), codebookPath.c_str(), codebook.depth(),
       codebook.leafCount(), codebook.codewords.size());
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   for (int threads : {1, cores}) {

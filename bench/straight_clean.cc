@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "app/picture_files.h"
+#include "app/working_image.h"
 #include "engine/codebook.h"
 #include "engine/colour.h"
 #include "engine/search.h"
-#include "engine/working_image.h"
 #include "fileio/codebook_file.h"
 #include "imageio/image_io.h"
 

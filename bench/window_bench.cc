@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/picture_files.h"
+#include "app/working_image.h"
 #include "engine/banded.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"

@@ -1,5 +1,5 @@
 // Cleaning a picture band by band: the one cleaning path of the command line,
-// the window (removeRinging) and the trainer's scorer. Only a few rows of
+// the window (removeRinging, app/working_image.h) and the trainer's scorer. Only a few rows of
 // luminance and edge blocks exist at a time, so memory stays near the size of
 // the input and output pictures themselves.
 #ifndef NUBO_ENGINE_BANDED_H_
@@ -11,24 +11,11 @@
 
 #include "engine/codebook.h"
 #include "engine/progress.h"
+#include "engine/rgb_rows.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
 
 namespace nubo {
-
-// Rows of a picture in memory, 3 bytes a pixel: picture row y (0 = top) starts
-// at top + y * stride (stride may be negative for rows stored bottom first).
-// bgr: the bytes of a pixel are B, G, R instead of R, G, B.
-struct RgbRows {
-  const uint8_t* top = nullptr;
-  ptrdiff_t stride = 0;
-  bool bgr = false;
-};
-struct MutableRgbRows {
-  uint8_t* top = nullptr;
-  ptrdiff_t stride = 0;
-  bool bgr = false;
-};
 
 // Thread time spent in each stage, summed over the workers (nanoseconds).
 struct BandTimes {

@@ -7,15 +7,19 @@
 
 namespace nubo {
 
-void analyseImage(AnalysedImage* image) {
-  const int w = image->imageWidth;
-  const int h = image->imageHeight;
+void analyseImage(const RgbRows& rows, int width, int height, AnalysedImage* image) {
+  const int w = width;
+  const int h = height;
+  image->imageWidth = w;
+  image->imageHeight = h;
   image->inputYiq.assign(static_cast<size_t>(w) * h * 3, 0.0f);
+  const int red = rows.bgr ? 2 : 0;
   for (int y = 0; y < h; ++y) {
+    const uint8_t* row = rows.top + static_cast<ptrdiff_t>(y) * rows.stride;
     for (int x = 0; x < w; ++x) {
-      const uint8_t* rgb = image->inputDisplay.data() + image->displayOffset(h - 1 - y, x);
-      rgbToYiq(image->inputYiq.data() + (static_cast<size_t>(y) * w + x) * 3, rgb[0], rgb[1],
-               rgb[2]);
+      const uint8_t* rgb = row + static_cast<size_t>(x) * 3;
+      rgbToYiq(image->inputYiq.data() + (static_cast<size_t>(y) * w + x) * 3, rgb[red], rgb[1],
+               rgb[2 - red]);
     }
   }
   detectEdgeBlocks(image);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/working_image.h"
+#include "engine/rgb_rows.h"
 
 namespace nubo {
 
@@ -16,17 +16,19 @@ namespace nubo {
 constexpr int kEdgeThreshold = 100;
 constexpr int kBlockSize = 8;  // the JPEG block grid, anchored at the top-left pixel
 
-// A loaded picture with its whole-picture analysis.
-struct AnalysedImage : WorkingImage {
+// The whole-picture analysis of a picture.
+struct AnalysedImage {
+  int imageWidth = 0;
+  int imageHeight = 0;
   // imageHeight rows of imageWidth (Y, I, Q) floats, row 0 = top row.
   std::vector<float> inputYiq;
   // imageHeight x imageWidth, 1 at every pixel of an 8x8 edge block, else 0.
   std::vector<int32_t> edgeBlockMap;
 };
 
-// Fills inputYiq and edgeBlockMap from the display buffers; needs the geometry
-// and inputDisplay of image to be set.
-void analyseImage(AnalysedImage* image);
+// Sets the geometry, inputYiq and edgeBlockMap of image from the width x height
+// picture in rows.
+void analyseImage(const RgbRows& rows, int width, int height, AnalysedImage* image);
 
 // Builds edgeBlockMap from the Y of inputYiq (called by analyseImage).
 void detectEdgeBlocks(AnalysedImage* image);

@@ -1,15 +1,12 @@
-// The per-pixel rules of the ringing-removal pass, and the window's clean,
-// which runs them through the band cleaner.
+// The per-pixel rules of the ringing-removal pass.
 #include "engine/ringing.h"
 
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "engine/banded.h"
 #include "engine/colour.h"
 #include "engine/search.h"
-#include "engine/thread_pool.h"
 #include "engine/window_kernels.h"
 
 namespace nubo {
@@ -126,26 +123,6 @@ float cleanPixel(const AnalysedImage& image, const Codebook& codebook, bool smoo
   float patch[kPatchSize];
   const bool nearEdge = gatherPatch(image, i, j, patch);
   return cleanLuma(patch, y, edgePixel, nearEdge, smoothNonEdge, codebook);
-}
-
-void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
-                   ThreadPool* pool, const StatusCallback& showStatus, float* cleanedLuma) {
-  if (!image->imageLoaded) return;
-  const int w = image->imageWidth;
-  const int h = image->imageHeight;
-  // Display row 0 is the bottom picture row: picture row y is display row h-1-y.
-  const ptrdiff_t stride = static_cast<ptrdiff_t>(image->paddedWidth) * 3;
-  const RgbRows in{image->inputDisplay.data() + image->displayOffset(h - 1, 0), -stride, false};
-  const MutableRgbRows out{image->outputDisplay.data() + image->displayOffset(h - 1, 0), -stride,
-                           false};
-  cleanInBands(in, out, w, h, codebook, options, pool, showStatus, nullptr, 0, cleanedLuma);
-}
-
-void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
-                   const StatusCallback& showStatus) {
-  if (!image->imageLoaded) return;
-  ThreadPool pool(options.threads);
-  removeRinging(image, codebook, options, &pool, showStatus);
 }
 
 }  // namespace nubo

@@ -11,7 +11,6 @@
 #include "engine/preprocess.h"
 #include "engine/progress.h"
 #include "engine/search.h"
-#include "engine/working_image.h"
 
 namespace nubo {
 
@@ -37,20 +36,6 @@ struct CleanOptions {
 //   picture the pass leaves alone comes out byte for byte, and a grey picture
 //   stays grey.
 void pixelAfterPass(const uint8_t* rgb, float inputY, float outputY, bool convertAll, uint8_t* out);
-
-// The window's clean: cleanInBands from inputDisplay into the picture area of
-// outputDisplay, on pool (so the same bytes as nubo-clean for the same options).
-// Reports "Removing ringing......", "Removing ringing...... N0%" per tenth of the
-// rows and "Ready", in that order, on the calling thread. Does nothing when
-// image->imageLoaded is 0. With an empty codebook every prediction is missing
-// and each edge pixel keeps its input Y. cleanedLuma (may be null): see
-// cleanInBands. Throws std::bad_alloc when a band's rows cannot be allocated.
-void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
-                   ThreadPool* pool, const StatusCallback& showStatus,
-                   float* cleanedLuma = nullptr);
-// The same on a pool of options.threads workers made for this call.
-void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
-                   const StatusCallback& showStatus);
 
 // The luminance result for interior pixel (i, j) (row 0 = top) by the rules of
 // the pass, from the whole-picture analysis, one search at a time. For the

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/picture_files.h"
-#include "engine/working_image.h"
+#include "app/working_image.h"
 #include "fuzz/fuzz_check.h"
 #include "imageio/image_check.h"
 #include "imageio/image_io.h"

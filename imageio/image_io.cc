@@ -213,25 +213,21 @@ Status decodeImageFile(const std::string& path, DecodedImage* out) {
   return decodeImage(bytes.data(), bytes.size(), out);
 }
 
-Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
-                    const ImageMetadata& metadata) {
+Status encodeOutput(const RgbRows& rows, int width, int height, ImageFormat format,
+                    std::vector<uint8_t>* out, const ImageMetadata& metadata) {
   out->clear();
-  const int width = image.imageWidth, height = image.imageHeight;
-  if (!image.imageLoaded) return Status(StatusCode::kInvalidArgument, "no picture loaded");
-  if (width <= 0 || height <= 0 || width > image.paddedWidth || height > image.paddedHeight ||
-      image.outputDisplay.size() <
-          static_cast<size_t>(image.paddedWidth) * image.paddedHeight * 3) {
-    return Status(StatusCode::kInvalidArgument, "output buffer does not match the picture size");
+  if (width <= 0 || height <= 0 || rows.top == nullptr || rows.bgr) {
+    return Status(StatusCode::kInvalidArgument, "no picture rows to encode");
   }
   try {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     if (format == ImageFormat::kBmp) {
-      // Straight from the display rows: they are bottom first, as BMP stores them.
+      // BMP stores the bottom row first: walk the rows upwards.
       const size_t bmpRow = bmpRowBytes(width);
       out->assign(kBmpHeaderBytes + bmpRow * height, 0);
       writeBmpHeader(width, height, out->data());
       for (int r = 0; r < height; ++r) {
-        const uint8_t* src = image.outputDisplay.data() + image.displayOffset(r, 0);
+        const uint8_t* src = rows.top + static_cast<ptrdiff_t>(height - 1 - r) * rows.stride;
         uint8_t* dst = out->data() + kBmpHeaderBytes + bmpRow * r;
         for (size_t k = 0; k < rowBytes; k += 3) {
           dst[k] = src[k + 2];
@@ -241,9 +237,8 @@ Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<u
       }
       return Status::Ok();
     }
-    // PNG stores the top row first: walk the display rows downwards.
-    return encodePng(image.outputDisplay.data() + image.displayOffset(height - 1, 0),
-                     -static_cast<ptrdiff_t>(image.paddedWidth) * 3, width, height, metadata, out);
+    // PNG stores the top row first, as the rows run.
+    return encodePng(rows.top, rows.stride, width, height, metadata, out);
   } catch (const std::bad_alloc&) {
     out->clear();
     return tooLittleMemory();

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/rgb_rows.h"
 #include "engine/status.h"
-#include "engine/working_image.h"
 #include "imageio/metadata.h"
 
 namespace nubo {
@@ -46,11 +46,11 @@ Status decodeImageFile(const std::string& path, DecodedImage* out);
 
 enum class ImageFormat { kBmp, kPng };
 
-// Encodes the picture area of image.outputDisplay (exactly imageWidth x
-// imageHeight pixels) in the given format; PNG carries metadata (grey pictures
-// become grey PNGs), BMP none.
-Status encodeOutput(const WorkingImage& image, ImageFormat format, std::vector<uint8_t>* out,
-                    const ImageMetadata& metadata = ImageMetadata());
+// Encodes the width x height picture in rows (R, G, B: bgr rows are refused)
+// in the given format; PNG carries metadata (grey pictures become grey PNGs),
+// BMP none. Bytes beyond width pixels of a row are never read.
+Status encodeOutput(const RgbRows& rows, int width, int height, ImageFormat format,
+                    std::vector<uint8_t>* out, const ImageMetadata& metadata = ImageMetadata());
 
 // Encodes width x height R, G, B pixels (rows packed, bottom row first) in the
 // given format: PNG through libpng as encodePng (png_write.h) writes it, with

@@ -17,6 +17,7 @@ namespace nubo {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::TestImage;
 
 // Smooth areas, sharp steps (edge blocks next to flat ones) and noise.
 std::vector<std::array<uint8_t, 3>> testPicture(int width, int height, uint32_t seed) {
@@ -48,7 +49,7 @@ Bytes pictureBytes(const WorkingImage& img, const std::vector<uint8_t>& display)
 // picture's luminance and edge blocks: cleanPixel and pixelAfterPass.
 Bytes referencePass(const std::vector<std::array<uint8_t, 3>>& px, int width, int height,
                     const Codebook& cb, const CleanOptions& options) {
-  const AnalysedImage img = testing::makeImage(
+  const TestImage img = testing::makeImage(
       width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
   Bytes out;
   for (int i = 0; i < height; ++i) {
@@ -192,7 +193,7 @@ TEST(OnePath, CleanedLumaIsTheYOfThePass) {
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 11));
   const int width = 45, height = 39;
   const auto px = testPicture(width, height, 3);
-  const AnalysedImage base = testing::makeImage(
+  const TestImage base = testing::makeImage(
       width, height, [&](int y, int x) { return px[static_cast<size_t>(y) * width + x]; });
   for (bool smooth : {false, true}) {
     CleanOptions options;

@@ -12,7 +12,7 @@
 #include "app/control_panel.h"
 #include "app/picture_files.h"
 #include "app/state.h"
-#include "engine/working_image.h"
+#include "app/working_image.h"
 #include "imageio/image_io.h"
 #include "tests/find_control.h"
 #include "tests/x11_harness.h"

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/rgb_rows.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "gtest/gtest.h"
 #include "imageio/image_check.h"
 #include "imageio/image_io.h"
@@ -433,9 +433,11 @@ void fixPngChecksums(Bytes* png) {
 
 TEST(ImageIo, RandomMutationsNeverCrashOrHang) {
   const Picture p = randomPicture(12, 9, 21);
-  WorkingImage image = imageWithOutput(p);
+  const Bytes rgb = bottomFirstRgb(p);
   Bytes deflatedPng;  // a PNG with real (compressed) image data
-  ASSERT_TRUE(encodeOutput(image, ImageFormat::kPng, &deflatedPng).ok());
+  ASSERT_TRUE(encodeOutput(bottomFirstRows(rgb.data(), p.width, p.height), p.width, p.height,
+                           ImageFormat::kPng, &deflatedPng)
+                  .ok());
   BmpLayout palette;
   palette.bits = 8;
   const std::vector<Bytes> seeds = {
@@ -492,18 +494,20 @@ TEST(ImageIo, RandomMutationsNeverCrashOrHang) {
 TEST(ImageIo, EncodedBmpAndPngRoundTripExactly) {
   for (auto [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {3, 2}, {5, 3}, {6, 7}, {17, 9}}) {
     const Picture p = randomPicture(w, h, static_cast<uint32_t>(w * 100 + h));
-    WorkingImage image = imageWithOutput(p);
-    // Pixels outside the picture must not leak into the file.
-    for (size_t i = 0; i < image.outputDisplay.size(); ++i) {
-      const size_t pixel = i / 3;
-      if (static_cast<int>(pixel % image.paddedWidth) >= w ||
-          static_cast<int>(pixel / image.paddedWidth) >= h) {
-        image.outputDisplay[i] = 7;
-      }
+    // The rows in a wider buffer, bottom row first, with more rows than the
+    // picture: pixels outside the picture must not leak into the file.
+    const int bufferWidth = w + 3;
+    const Bytes rgb = bottomFirstRgb(p);
+    Bytes buffer(static_cast<size_t>(bufferWidth) * (h + 2) * 3, 7);
+    for (int r = 0; r < h; ++r) {
+      std::copy_n(rgb.begin() + static_cast<ptrdiff_t>(r) * w * 3, w * 3,
+                  buffer.begin() + static_cast<ptrdiff_t>(r) * bufferWidth * 3);
     }
+    const RgbRows rows{buffer.data() + static_cast<size_t>(h - 1) * bufferWidth * 3,
+                       -static_cast<ptrdiff_t>(bufferWidth) * 3, false};
     for (ImageFormat format : {ImageFormat::kBmp, ImageFormat::kPng}) {
       Bytes file;
-      ASSERT_TRUE(encodeOutput(image, format, &file).ok());
+      ASSERT_TRUE(encodeOutput(rows, w, h, format, &file).ok());
       DecodedImage d;
       Status s = decodeBytes(file, &d);
       ASSERT_TRUE(s.ok()) << s.message();
@@ -516,9 +520,11 @@ TEST(ImageIo, EncodedBmpAndPngRoundTripExactly) {
 
 TEST(ImageIo, EncodedBmpIsAPlainBottomUpBmp) {
   const Picture p = randomPicture(5, 3, 77);
-  WorkingImage image = imageWithOutput(p);
+  const Bytes rgb = bottomFirstRgb(p);
   Bytes bmp;
-  ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &bmp).ok());
+  ASSERT_TRUE(encodeOutput(bottomFirstRows(rgb.data(), p.width, p.height), p.width, p.height,
+                           ImageFormat::kBmp, &bmp)
+                  .ok());
   ASSERT_GE(bmp.size(), 54u);
   auto le32 = [&bmp](size_t at) {
     return uint32_t{bmp[at]} | (uint32_t{bmp[at + 1]} << 8) | (uint32_t{bmp[at + 2]} << 16) |
@@ -556,11 +562,10 @@ TEST(ImageIo, OwnBmpWriterGivesTheImageLibrarysBytes) {
     for (int height : {1, 2, 3, 17}) {
       Bytes pixels(static_cast<size_t>(width) * height * 3);
       for (uint8_t& v : pixels) v = static_cast<uint8_t>(rng());
-      WorkingImage image;
-      ASSERT_TRUE(fillDisplayBuffers(pixels.data(), width, height, &image));
-      image.outputDisplay = image.inputDisplay;
       Bytes ours, library;
-      ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &ours).ok());
+      ASSERT_TRUE(encodeOutput(bottomFirstRows(pixels.data(), width, height), width, height,
+                               ImageFormat::kBmp, &ours)
+                      .ok());
       ASSERT_TRUE(encodePixels(pixels.data(), width, height, ImageFormat::kBmp, &library).ok());
       ASSERT_EQ(ours, library) << width << "x" << height;
     }

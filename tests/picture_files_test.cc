@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/working_image.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "fileio/file_util.h"
 #include "imageio/image_io.h"
 #include "tests/test_image_files.h"
@@ -19,6 +19,16 @@ namespace nubo {
 namespace {
 
 using namespace test_files;
+
+// A picture of the size of p loaded into a WorkingImage by hand, so that
+// encoding can be tested on any outputDisplay content (including padding).
+inline WorkingImage imageWithOutput(const Picture& p) {
+  WorkingImage image;
+  const Bytes rgb = bottomFirstRgb(p);
+  EXPECT_TRUE(fillDisplayBuffers(rgb.data(), p.width, p.height, &image));
+  image.outputDisplay = image.inputDisplay;
+  return image;
+}
 
 // --- loadInput ---------------------------------------------------------------------
 

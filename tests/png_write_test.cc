@@ -479,14 +479,12 @@ TEST(PngWrite, SidesBeyondAMillionPixels) {
 }
 
 TEST(PngWrite, SavedFileCarriesTheMetadataOfTheSaveCall) {
-  // The path the window and nubo-clean save through: padded display rows.
-  WorkingImage image;
+  // The path the window and nubo-clean save through: rows in memory.
   const Bytes pixels = randomPixels(5, 3, 21, false);
-  ASSERT_TRUE(fillDisplayBuffers(pixels.data(), 5, 3, &image));
-  image.outputDisplay = image.inputDisplay;
+  const RgbRows rows = bottomFirstRows(pixels.data(), 5, 3);
   Bytes png;
   const ImageMetadata m = fullMetadata("RGB ");
-  ASSERT_TRUE(encodeOutput(image, ImageFormat::kPng, &png, m).ok());
+  ASSERT_TRUE(encodeOutput(rows, 5, 3, ImageFormat::kPng, &png, m).ok());
   const ReadPng r = readPng(png);
   EXPECT_EQ(bottomFirstRgb(r), pixels);
   EXPECT_EQ(r.icc, m.icc);
@@ -495,7 +493,7 @@ TEST(PngWrite, SavedFileCarriesTheMetadataOfTheSaveCall) {
   EXPECT_EQ(png, encode(pixels, 5, 3, m));
   // The BMP of the same call carries none of it: exactly header and pixels.
   Bytes bmp;
-  ASSERT_TRUE(encodeOutput(image, ImageFormat::kBmp, &bmp, m).ok());
+  ASSERT_TRUE(encodeOutput(rows, 5, 3, ImageFormat::kBmp, &bmp, m).ok());
   EXPECT_EQ(bmp.size(), kBmpHeaderBytes + bmpRowBytes(5) * 3);
 }
 

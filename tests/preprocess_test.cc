@@ -12,13 +12,14 @@ namespace nubo {
 namespace {
 
 using testing::makeImage;
+using testing::TestImage;
 
 TEST(WorkingImage, PaddedSizesAndPaddingBytes) {
   EXPECT_EQ(paddedSize(1), 1);
   EXPECT_EQ(paddedSize(512), 512);
   EXPECT_EQ(paddedSize(513), 1024);
   EXPECT_EQ(paddedSize(300), 512);
-  const AnalysedImage img = makeImage(13, 6, [](int y, int x) {
+  const TestImage img = makeImage(13, 6, [](int y, int x) {
     return std::array<uint8_t, 3>{uint8_t(y * 10), uint8_t(x), 7};
   });
   ASSERT_EQ(img.paddedWidth, 16);
@@ -77,7 +78,7 @@ TEST(Preprocess, SobelThresholdIsAMagnitudeAbove100) {
 TEST(Preprocess, OneEdgePixelMarksItsWholeBlockOnly) {
   // 24 x 17 grey picture, one bright pixel at (16, 19): row 16 is the third
   // block row on its own.
-  const AnalysedImage img = makeImage(24, 17, [](int y, int x) {
+  const TestImage img = makeImage(24, 17, [](int y, int x) {
     const uint8_t v = (y == 16 && x == 19) ? 255 : 0;
     return std::array<uint8_t, 3>{v, v, v};
   });
@@ -92,7 +93,7 @@ TEST(Preprocess, OneEdgePixelMarksItsWholeBlockOnly) {
 }
 
 TEST(Preprocess, AnalysisHoldsTheYiqOfEveryPixelTopRowFirst) {
-  const AnalysedImage img = makeImage(9, 7, [](int y, int x) {
+  const TestImage img = makeImage(9, 7, [](int y, int x) {
     return std::array<uint8_t, 3>{uint8_t(30 * y), uint8_t(20 * x), 99};
   });
   for (int y = 0; y < 7; ++y) {
@@ -106,7 +107,7 @@ TEST(Preprocess, AnalysisHoldsTheYiqOfEveryPixelTopRowFirst) {
 }
 
 TEST(Preprocess, FlatPictureHasNoEdgeBlocks) {
-  const AnalysedImage img = makeImage(20, 20, [](int, int) {
+  const TestImage img = makeImage(20, 20, [](int, int) {
     return std::array<uint8_t, 3>{90, 90, 90};
   });
   for (int32_t e : img.edgeBlockMap) EXPECT_EQ(e, 0);

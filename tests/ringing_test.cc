@@ -17,6 +17,7 @@ namespace {
 
 using testing::constantPatch;
 using testing::makeImage;
+using testing::TestImage;
 
 // A codebook whose every search returns companion v.
 Codebook constantCodebook(float v) {
@@ -31,7 +32,7 @@ Codebook constantCodebook(float v) {
 }
 
 // Random noisy picture with strong edges in a few blocks.
-AnalysedImage noisyImage(int width, int height, uint32_t seed) {
+TestImage noisyImage(int width, int height, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<std::array<uint8_t, 3>> px(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y) {
@@ -83,7 +84,7 @@ TEST(Ringing, ProgressTextsForTheListedHeights) {
 }
 
 TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
-  const AnalysedImage base = noisyImage(97, 61, 5);
+  const TestImage base = noisyImage(97, 61, 5);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   std::vector<uint8_t> first;
   std::vector<std::string> firstTexts;
@@ -109,7 +110,7 @@ TEST(Ringing, ThreadCountNeverChangesTheResultOrTheTexts) {
 }
 
 TEST(Ringing, AcceptanceIsStrictlyBelowTheLimitBeforeNarrowing) {
-  const AnalysedImage img = noisyImage(40, 40, 3);
+  const TestImage img = noisyImage(40, 40, 3);
   // An edge pixel with a non-flat window.
   int ei = -1, ej = -1;
   for (int i = 2; i < 38 && ei < 0; ++i) {
@@ -141,7 +142,7 @@ TEST(Ringing, AcceptanceIsStrictlyBelowTheLimitBeforeNarrowing) {
 }
 
 TEST(Ringing, PixelsWithoutAPredictionKeepTheirInput) {
-  const AnalysedImage img = noisyImage(33, 29, 9);
+  const TestImage img = noisyImage(33, 29, 9);
   CodebookTree odd = testing::randomTree(2, 2, 4);
   odd.type = 5;  // every search returns -1
   for (const Codebook& cb : {testing::codebookOf(odd), Codebook(), constantCodebook(1e6f)}) {
@@ -151,7 +152,7 @@ TEST(Ringing, PixelsWithoutAPredictionKeepTheirInput) {
     EXPECT_EQ(out.outputDisplay, img.inputDisplay);
   }
   // A flat window inside an edge block keeps its input even with a wild codebook.
-  const AnalysedImage flat = makeImage(30, 30, [](int y, int x) {
+  const TestImage flat = makeImage(30, 30, [](int y, int x) {
     const uint8_t v = (y == 0 && x == 0) ? 255 : 80;
     return std::array<uint8_t, 3>{v, v, v};
   });
@@ -165,7 +166,7 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
   std::mt19937 rng(2);
   std::vector<uint8_t> noise(48 * 32);
   for (auto& v : noise) v = static_cast<uint8_t>(100 + rng() % 8);
-  const AnalysedImage img = makeImage(48, 32, [&](int y, int x) {
+  const TestImage img = makeImage(48, 32, [&](int y, int x) {
     const uint8_t v = x >= 44 ? 255 : noise[y * 48 + x];
     return std::array<uint8_t, 3>{v, v, v};
   });
@@ -201,7 +202,7 @@ TEST(Ringing, SmoothingTakesTheMeanAwayFromEdgeBlocksOnly) {
 
 TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
   // The old every-pixel conversion back, byte for byte.
-  const AnalysedImage base = noisyImage(97, 61, 11);
+  const TestImage base = noisyImage(97, 61, 11);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   for (bool smooth : {false, true}) {
     WorkingImage all = base;
@@ -223,7 +224,7 @@ TEST(Ringing, ConvertAllTakesEveryInteriorPixelThroughYiqToRgb) {
 }
 
 TEST(Ringing, ByDefaultUnchangedPixelsKeepTheirBytesAndChangedOnesAreConverted) {
-  const AnalysedImage base = noisyImage(97, 61, 11);
+  const TestImage base = noisyImage(97, 61, 11);
   const Codebook cb = testing::codebookOf(testing::randomTree(3, 6, 8));
   for (bool smooth : {false, true}) {
     WorkingImage all = base, kept = base;
@@ -280,7 +281,7 @@ TEST(Ringing, GreyPixelsStayGreyByDefault) {
   // Grey levels with sharp steps, plus one coloured column: a changed grey
   // pixel takes the level of its new luminance in all three channels.
   std::mt19937 rng(7);
-  const AnalysedImage base = makeImage(64, 48, [&](int y, int x) {
+  const TestImage base = makeImage(64, 48, [&](int y, int x) {
     if (x == 40) return std::array<uint8_t, 3>{200, 30, 90};
     const uint8_t v = static_cast<uint8_t>(((x / 9 + y / 7) % 2 ? 190 : 40) + rng() % 12);
     return std::array<uint8_t, 3>{v, v, v};

@@ -25,7 +25,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/working_image.h"
 #include "imageio/image_io.h"
 
 namespace nubo {
@@ -257,16 +256,6 @@ inline Bytes makeTiff(const Picture& p) {
 }
 
 // --- helpers ---------------------------------------------------------------------
-
-// A picture of the size of p loaded into a WorkingImage by hand, so that
-// encoding can be tested on any outputDisplay content (including padding).
-inline WorkingImage imageWithOutput(const Picture& p) {
-  WorkingImage image;
-  const Bytes rgb = bottomFirstRgb(p);
-  EXPECT_TRUE(fillDisplayBuffers(rgb.data(), p.width, p.height, &image));
-  image.outputDisplay = image.inputDisplay;
-  return image;
-}
 
 inline Status decodeBytes(const Bytes& bytes, DecodedImage* out) {
   return decodeImage(bytes.data(), bytes.size(), out);

@@ -7,18 +7,25 @@
 #include <functional>
 #include <vector>
 
+#include "app/working_image.h"
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 
 namespace nubo::testing {
 
 using PixelFn = std::function<std::array<uint8_t, 3>(int y, int x)>;  // y = 0 at the top
 
+// A picture loaded as the window holds it (display buffers) and analysed as
+// the trainer does (whole-picture luminance and edge blocks).
+struct TestImage : WorkingImage, AnalysedImage {
+  using WorkingImage::imageHeight;
+  using WorkingImage::imageWidth;
+};
+
 // A loaded and analysed picture whose pixel (y, x) is pixel(y, x).
-inline AnalysedImage makeImage(int width, int height, const PixelFn& pixel) {
+inline TestImage makeImage(int width, int height, const PixelFn& pixel) {
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -27,9 +34,9 @@ inline AnalysedImage makeImage(int width, int height, const PixelFn& pixel) {
       for (int k = 0; k < 3; ++k) rgb[at + k] = p[k];
     }
   }
-  AnalysedImage img;
+  TestImage img;
   fillDisplayBuffers(rgb.data(), width, height, &img);
-  analyseImage(&img);
+  analyseImage(bottomFirstRows(rgb.data(), width, height), width, height, &img);
   return img;
 }
 

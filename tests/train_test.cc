@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codebooks/codebook_choice.h"
+#include "engine/banded.h"
 #include "engine/codebook.h"
 #include "engine/ringing.h"
 #include "engine/search.h"
@@ -371,10 +372,15 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   ASSERT_TRUE(loadCodebook(&codebook, path).ok());
   std::filesystem::remove(path);
 
-  AnalysedImage image;
-  ASSERT_TRUE(compressAndLoad(pictures[0], 10, &image).ok());
+  LoadedPicture loaded;
+  ASSERT_TRUE(compressAndLoad(pictures[0], 10, &loaded).ok());
+  const AnalysedImage& image = loaded.analysis;
   std::vector<float> cleaned(static_cast<size_t>(image.imageWidth) * image.imageHeight);
-  removeRinging(&image, codebook, CleanOptions(), workers(1), nullptr, cleaned.data());
+  std::vector<uint8_t> cleanedBytes(loaded.decoded.rgb.size());
+  cleanInBands(bottomFirstRows(loaded.decoded.rgb.data(), image.imageWidth, image.imageHeight),
+               bottomFirstRows(cleanedBytes.data(), image.imageWidth, image.imageHeight),
+               image.imageWidth, image.imageHeight, codebook, CleanOptions(), workers(1), nullptr,
+               nullptr, 0, cleaned.data());
   size_t changed = 0;
   for (int i = 2; i < image.imageHeight - 2; ++i) {
     for (int j = 2; j < image.imageWidth - 2; ++j) {
@@ -405,14 +411,14 @@ TEST(TrainEndToEnd, TinyRunGivesACodebookThatCleans) {
   EXPECT_GT(score.cleanedPsnr, kept.cleanedPsnr);
 }
 
-// Luminance PSNR of display bytes against the picture, as the scorer computes it.
-double displayPsnr(const DecodedImage& picture, const WorkingImage& image,
-                   const std::vector<uint8_t>& display) {
+// Luminance PSNR of bytes (rows packed, bottom row first) against the
+// picture, as the scorer computes it.
+double bytesPsnr(const DecodedImage& picture, const std::vector<uint8_t>& rgb) {
   double sum = 0.0;
   for (int r = 0; r < picture.height; ++r) {
     for (int c = 0; c < picture.width; ++c) {
       const uint8_t* a = picture.rgb.data() + (static_cast<size_t>(r) * picture.width + c) * 3;
-      const uint8_t* b = display.data() + image.displayOffset(r, c);
+      const uint8_t* b = rgb.data() + (static_cast<size_t>(r) * picture.width + c) * 3;
       const double d = (0.299 * a[0] + 0.587 * a[1] + 0.114 * a[2]) -
                        (0.299 * b[0] + 0.587 * b[1] + 0.114 * b[2]);
       sum += d * d;
@@ -446,27 +452,30 @@ TEST(TrainScore, BothModesAreWhatTheCleanerShows) {
   PictureScore score;
   ASSERT_TRUE(scorePicture(picture, 20, codebook, workers(2), &score).ok());
   for (bool keep : {false, true}) {
-    WorkingImage image;
-    ASSERT_TRUE(compressAndLoad(picture, 20, &image).ok());
-    EXPECT_EQ(score.decodedPsnr, displayPsnr(picture, image, image.inputDisplay));
+    DecodedImage decoded;
+    ASSERT_TRUE(compressAndLoad(picture, 20, &decoded).ok());
+    EXPECT_EQ(score.decodedPsnr, bytesPsnr(picture, decoded.rgb));
     CleanOptions options;
     options.convertAll = !keep;
-    removeRinging(&image, codebook, options, nullptr);
-    EXPECT_EQ(keep ? score.keptPsnr : score.cleanedPsnr,
-              displayPsnr(picture, image, image.outputDisplay))
-        << keep;
+    const int w = decoded.width, h = decoded.height;
+    std::vector<uint8_t> cleaned(decoded.rgb.size());
+    ThreadPool pool(options.threads);
+    cleanInBands(bottomFirstRows(decoded.rgb.data(), w, h), bottomFirstRows(cleaned.data(), w, h),
+                 w, h, codebook, options, &pool, nullptr, nullptr);
+    EXPECT_EQ(keep ? score.keptPsnr : score.cleanedPsnr, bytesPsnr(picture, cleaned)) << keep;
   }
   EXPECT_NE(score.keptPsnr, score.cleanedPsnr);
 }
 
 TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
   const DecodedImage picture = shapes(64, 48, 1);
-  AnalysedImage image;
-  ASSERT_TRUE(compressAndLoad(picture, 15, &image).ok());
+  LoadedPicture loaded;
+  ASSERT_TRUE(compressAndLoad(picture, 15, &loaded).ok());
+  const AnalysedImage& image = loaded.analysis;
   const std::vector<float> origY = lumaOf(picture);
   SampleSet roundTrip, bytes;
-  collectSamples(image, origY, 1.0, 1, false, false, &roundTrip);
-  collectSamples(image, origY, 1.0, 1, false, true, &bytes);
+  collectSamples(loaded, origY, 1.0, 1, false, false, &roundTrip);
+  collectSamples(loaded, origY, 1.0, 1, false, true, &bytes);
   ASSERT_EQ(roundTrip.samples.size(), bytes.samples.size());
   ASSERT_GT(bytes.samples.size(), 100u);
   EXPECT_EQ(roundTrip.windows, bytes.windows);
@@ -481,7 +490,8 @@ TEST(TrainSamples, KeepBytesTakesTheKeptErrorFromTheInputBytes) {
       if (patchStdDev(static_cast<float>(patchMean(patch)), patch) == 0.0) continue;
       ASSERT_LT(k, bytes.samples.size());
       const double shown =
-          bytesLuma(image.inputDisplay, image.displayOffset(image.imageHeight - 1 - i, j));
+          bytesLuma(loaded.decoded.rgb,
+                    (static_cast<size_t>(image.imageHeight - 1 - i) * image.imageWidth + j) * 3);
       EXPECT_EQ(bytes.samples[k].keepDiff, static_cast<float>(shown - origY[at]));
       differ += bytes.samples[k].keepDiff != roundTrip.samples[k].keepDiff;
       ++k;

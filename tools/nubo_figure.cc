@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/picture_files.h"
+#include "app/working_image.h"
 #include "imageio/image_io.h"
 #include "tools/cli_util.h"
 

@@ -90,26 +90,23 @@ std::vector<float> lumaOf(const DecodedImage& picture) {
   return y;
 }
 
-Status compressAndLoad(const DecodedImage& picture, int quality, WorkingImage* image) {
+Status compressAndLoad(const DecodedImage& picture, int quality, DecodedImage* decoded) {
+  *decoded = DecodedImage();
   std::vector<uint8_t> jpeg;
   Status status = compressJpeg(picture.rgb.data(), picture.width, picture.height, quality,
                                /*topRowFirst=*/false, &jpeg);
   if (!status.ok()) return status;
-  DecodedImage decoded;
-  {
-    std::lock_guard<std::mutex> lock(devilMutex());
-    status = decodeImage(jpeg.data(), jpeg.size(), &decoded);
-  }
-  if (!status.ok()) return status;
-  if (!fillDisplayBuffers(decoded.rgb.data(), decoded.width, decoded.height, image)) {
-    return Status(StatusCode::kTooLarge, "cannot allocate the working buffers");
-  }
-  return Status::Ok();
+  std::lock_guard<std::mutex> lock(devilMutex());
+  return decodeImage(jpeg.data(), jpeg.size(), decoded);
 }
 
-Status compressAndLoad(const DecodedImage& picture, int quality, AnalysedImage* image) {
-  Status status = compressAndLoad(picture, quality, static_cast<WorkingImage*>(image));
-  if (status.ok()) analyseImage(image);
+Status compressAndLoad(const DecodedImage& picture, int quality, LoadedPicture* loaded) {
+  Status status = compressAndLoad(picture, quality, &loaded->decoded);
+  if (status.ok()) {
+    const DecodedImage& d = loaded->decoded;
+    analyseImage(bottomFirstRows(d.rgb.data(), d.width, d.height), d.width, d.height,
+                 &loaded->analysis);
+  }
   return status;
 }
 
@@ -122,8 +119,9 @@ size_t countCandidates(const AnalysedImage& image) {
   return n;
 }
 
-void collectSamples(const AnalysedImage& image, const std::vector<float>& origY, double keep,
+void collectSamples(const LoadedPicture& loaded, const std::vector<float>& origY, double keep,
                     uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out) {
+  const AnalysedImage& image = loaded.analysis;
   Rng rng(seed);
   const int w = image.imageWidth;
   for (int i = 2; i <= image.imageHeight - 3; ++i) {
@@ -141,8 +139,10 @@ void collectSamples(const AnalysedImage& image, const std::vector<float>& origY,
       sample.s = s;
       const float iq[2] = {image.inputYiq[at * 3 + 1], image.inputYiq[at * 3 + 2]};
       sample.target = origY[at];
-      const double shown = keepBytes ? bytesLuma(image.inputDisplay,
-                                                 image.displayOffset(image.imageHeight - 1 - i, j))
+      // The decoded rows are bottom first: picture row i is row imageHeight-1-i.
+      const size_t bytesAt =
+          (static_cast<size_t>(image.imageHeight - 1 - i) * w + j) * static_cast<size_t>(3);
+      const double shown = keepBytes ? bytesLuma(loaded.decoded.rgb, bytesAt)
                                      : displayedLuma(sample.y, iq[0], iq[1]);
       sample.keepDiff = static_cast<float>(shown - origY[at]);
       // A prediction lands at an arbitrary point between two levels; a random
@@ -155,9 +155,9 @@ void collectSamples(const AnalysedImage& image, const std::vector<float>& origY,
   }
 }
 
-double bytesLuma(const std::vector<uint8_t>& display, size_t offset) {
-  const uint8_t* rgb = display.data() + offset;
-  return (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]) / 255.0;
+double bytesLuma(const std::vector<uint8_t>& rgb, size_t offset) {
+  const uint8_t* p = rgb.data() + offset;
+  return (0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2]) / 255.0;
 }
 
 double displayedLuma(float y, float i, float q) {

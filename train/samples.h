@@ -12,7 +12,6 @@
 #include "engine/codebook.h"
 #include "engine/preprocess.h"
 #include "engine/status.h"
-#include "engine/working_image.h"
 #include "imageio/image_io.h"
 
 namespace nubo {
@@ -104,11 +103,18 @@ DecodedImage orientPicture(const DecodedImage& picture, int k);
 // Y (engine colour conversion) of every pixel of a decoded picture, top row first.
 std::vector<float> lumaOf(const DecodedImage& picture);
 
-// Compresses picture at quality with libjpeg and loads the result as the
-// cleaner does (decode from memory, display buffers); the AnalysedImage form
-// adds the whole-picture luminance and edge blocks the sample collection reads.
-Status compressAndLoad(const DecodedImage& picture, int quality, WorkingImage* image);
-Status compressAndLoad(const DecodedImage& picture, int quality, AnalysedImage* image);
+// A picture compressed and loaded back: its decoded bytes (rows packed, bottom
+// row first, as decodeImage gives them) and their whole-picture analysis.
+struct LoadedPicture {
+  DecodedImage decoded;
+  AnalysedImage analysis;
+};
+
+// Compresses picture at quality with libjpeg and decodes the result from
+// memory as the cleaner does; the LoadedPicture form adds the whole-picture
+// luminance and edge blocks the sample collection reads.
+Status compressAndLoad(const DecodedImage& picture, int quality, DecodedImage* decoded);
+Status compressAndLoad(const DecodedImage& picture, int quality, LoadedPicture* loaded);
 
 // Number of pixels of image that would give a training sample at most (interior
 // pixels of edge blocks).
@@ -120,11 +126,11 @@ size_t countCandidates(const AnalysedImage& image);
 // shiftTargets adds the conversion loss once all samples are in.
 // keepBytes: the cleaner runs in its default mode, so a kept pixel shows its
 // input bytes (its error is the decoded picture's own) instead of the YIQ round trip.
-void collectSamples(const AnalysedImage& image, const std::vector<float>& origY, double keep,
+void collectSamples(const LoadedPicture& loaded, const std::vector<float>& origY, double keep,
                     uint64_t seed, bool heldOut, bool keepBytes, SampleSet* out);
 
-// Luma (BT.601 on 8-bit RGB, Y units) of the display pixel at offset of buffer.
-double bytesLuma(const std::vector<uint8_t>& display, size_t offset);
+// Luma (BT.601 on 8-bit RGB, Y units) of the pixel at byte offset of rgb.
+double bytesLuma(const std::vector<uint8_t>& rgb, size_t offset);
 
 // Adds the mean of moveLoss to every target (the cleaner's output loses it).
 // Returns the shift in grey levels.

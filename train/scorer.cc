@@ -2,12 +2,13 @@
 #include "train/scorer.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
+#include "engine/banded.h"
 #include "engine/colour.h"
 #include "engine/ringing.h"
 #include "engine/thread_pool.h"
-#include "engine/working_image.h"
 #include "train/samples.h"
 #include "train/train_common.h"
 
@@ -18,13 +19,13 @@ using namespace detail;  // NOLINT(build/namespaces): the trainer's shared helpe
 
 namespace {
 
-// Luminance PSNR of an RGB buffer (display layout) against the picture.
-double lumaPsnr(const DecodedImage& picture, const WorkingImage& image,
-                const std::vector<uint8_t>& display) {
+// Luminance PSNR of RGB bytes (rows packed, bottom row first, as the
+// picture's) against the picture.
+double lumaPsnr(const DecodedImage& picture, const std::vector<uint8_t>& rgb) {
   double sum = 0.0;
   for (int r = 0; r < picture.height; ++r) {
     const uint8_t* a = picture.rgb.data() + static_cast<size_t>(r) * picture.width * 3;
-    const uint8_t* b = display.data() + image.displayOffset(r, 0);
+    const uint8_t* b = rgb.data() + static_cast<size_t>(r) * picture.width * 3;
     for (int c = 0; c < picture.width; ++c) {
       // BT.601 luma on 8-bit values, as papers on artefact removal report it.
       const double ya = 0.299 * a[3 * c] + 0.587 * a[3 * c + 1] + 0.114 * a[3 * c + 2];
@@ -41,32 +42,35 @@ double lumaPsnr(const DecodedImage& picture, const WorkingImage& image,
 
 Status scorePicture(const DecodedImage& picture, int quality, const Codebook& codebook,
                     ThreadPool* pool, PictureScore* score) {
-  WorkingImage image;
-  Status status = compressAndLoad(picture, quality, &image);
+  DecodedImage decoded;
+  Status status = compressAndLoad(picture, quality, &decoded);
   if (!status.ok()) return status;
-  score->decodedPsnr = lumaPsnr(picture, image, image.inputDisplay);
+  score->decodedPsnr = lumaPsnr(picture, decoded.rgb);
   CleanOptions options;
   options.threads = pool->size();
   options.convertAll = true;
-  const int w = image.imageWidth;
-  const int h = image.imageHeight;
+  const int w = decoded.width;
+  const int h = decoded.height;
+  std::vector<uint8_t> cleaned(decoded.rgb.size());
   std::vector<float> cleanedY(static_cast<size_t>(w) * h);
-  removeRinging(&image, codebook, options, pool, nullptr, cleanedY.data());
-  score->cleanedPsnr = lumaPsnr(picture, image, image.outputDisplay);
+  cleanInBands(bottomFirstRows(decoded.rgb.data(), w, h), bottomFirstRows(cleaned.data(), w, h), w,
+               h, codebook, options, pool, nullptr, nullptr, 0, cleanedY.data());
+  score->cleanedPsnr = lumaPsnr(picture, cleaned);
   // The cleaner's default mode from the same pass: pixelAfterPass of each
   // interior pixel (one pass serves both modes).
-  std::vector<uint8_t> kept = image.outputDisplay;
+  std::vector<uint8_t> kept = std::move(cleaned);
   for (int i = 2; i <= h - 3; ++i) {
     for (int j = 2; j <= w - 3; ++j) {
-      const size_t offset = image.displayOffset(h - 1 - i, j);
-      const uint8_t* rgb = image.inputDisplay.data() + offset;
+      // The rows are bottom first: picture row i is row h-1-i.
+      const size_t offset = (static_cast<size_t>(h - 1 - i) * w + j) * 3;
+      const uint8_t* rgb = decoded.rgb.data() + offset;
       float yiq[3];
       rgbToYiq(yiq, rgb[0], rgb[1], rgb[2]);
       pixelAfterPass(rgb, yiq[0], cleanedY[static_cast<size_t>(i) * w + j], false,
                      kept.data() + offset);
     }
   }
-  score->keptPsnr = lumaPsnr(picture, image, kept);
+  score->keptPsnr = lumaPsnr(picture, kept);
   return Status::Ok();
 }
 

@@ -54,9 +54,9 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
   std::atomic<size_t> done{0};
   std::mutex reportMutex;
   pool->parallelFor(pictures.size(), [&](size_t k) {
-    AnalysedImage image;
+    LoadedPicture image;
     errors[k] = compressAndLoad(pictures[k], middle, &image);
-    if (errors[k].ok()) candidates[k] = countCandidates(image);
+    if (errors[k].ok()) candidates[k] = countCandidates(image.analysis);
     const size_t finished = done.fetch_add(1) + 1;
     std::lock_guard<std::mutex> lock(reportMutex);
     report(progress, "count", finished, pictures.size());
@@ -96,7 +96,7 @@ Status trainCodebook(const std::vector<DecodedImage>& pictures, const TrainOptio
       DecodedImage oriented;
       if (orientation != 0) oriented = orientPicture(pictures[k], orientation);
       const DecodedImage& picture = orientation != 0 ? oriented : pictures[k];
-      AnalysedImage image;
+      LoadedPicture image;
       jobErrors[b] = compressAndLoad(picture, quality, &image);
       if (jobErrors[b].ok()) {
         parts[b].variants = variants;

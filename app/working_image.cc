@@ -1,10 +1,11 @@
-// Geometry and display buffers of a loaded picture.
-#include "engine/working_image.h"
+// Geometry and display buffers of a loaded picture, and the window's clean.
+#include "app/working_image.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "engine/banded.h"
 #include "engine/thread_pool.h"
 
 namespace nubo {
@@ -70,6 +71,26 @@ bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage*
   img.imageLoaded = 1;
   *image = std::move(img);
   return true;
+}
+
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   ThreadPool* pool, const StatusCallback& showStatus, float* cleanedLuma) {
+  if (!image->imageLoaded) return;
+  const int w = image->imageWidth;
+  const int h = image->imageHeight;
+  // Display row 0 is the bottom picture row: picture row y is display row h-1-y.
+  const ptrdiff_t stride = static_cast<ptrdiff_t>(image->paddedWidth) * 3;
+  const RgbRows in{image->inputDisplay.data() + image->displayOffset(h - 1, 0), -stride, false};
+  const MutableRgbRows out{image->outputDisplay.data() + image->displayOffset(h - 1, 0), -stride,
+                           false};
+  cleanInBands(in, out, w, h, codebook, options, pool, showStatus, nullptr, 0, cleanedLuma);
+}
+
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   const StatusCallback& showStatus) {
+  if (!image->imageLoaded) return;
+  ThreadPool pool(options.threads);
+  removeRinging(image, codebook, options, &pool, showStatus);
 }
 
 }  // namespace nubo

@@ -1,16 +1,20 @@
-// The working buffers of one loaded picture: the padded display buffers the
-// window shows and saves, with the picture's geometry. The luminance and the
-// edge blocks the pass needs live only inside the pass, a band at a time.
-#ifndef NUBO_ENGINE_WORKING_IMAGE_H_
-#define NUBO_ENGINE_WORKING_IMAGE_H_
+// The working buffers of one loaded picture in the window: the padded display
+// buffers the window shows as textures and saves, with the picture's geometry,
+// and the window's clean of them. The luminance and the edge blocks the pass
+// needs live only inside the pass (engine/banded.h), a band at a time.
+#ifndef NUBO_APP_WORKING_IMAGE_H_
+#define NUBO_APP_WORKING_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace nubo {
+#include "engine/codebook.h"
+#include "engine/progress.h"
+#include "engine/ringing.h"
+#include "engine/thread_pool.h"
 
-class ThreadPool;
+namespace nubo {
 
 struct WorkingImage {
   int imageLoaded = 0;  // 1 exactly while every buffer below describes one picture
@@ -45,6 +49,20 @@ void releaseWorkingImage(WorkingImage* image);
 bool fillDisplayBuffers(const uint8_t* rgb, int width, int height, WorkingImage* image,
                         ThreadPool* pool = nullptr);
 
+// The window's clean: cleanInBands from inputDisplay into the picture area of
+// outputDisplay, on pool (so the same bytes as nubo-clean for the same options).
+// Reports "Removing ringing......", "Removing ringing...... N0%" per tenth of the
+// rows and "Ready", in that order, on the calling thread. Does nothing when
+// image->imageLoaded is 0. With an empty codebook every prediction is missing
+// and each edge pixel keeps its input Y. cleanedLuma (may be null): see
+// cleanInBands. Throws std::bad_alloc when a band's rows cannot be allocated.
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   ThreadPool* pool, const StatusCallback& showStatus,
+                   float* cleanedLuma = nullptr);
+// The same on a pool of options.threads workers made for this call.
+void removeRinging(WorkingImage* image, const Codebook& codebook, const CleanOptions& options,
+                   const StatusCallback& showStatus);
+
 }  // namespace nubo
 
-#endif  // NUBO_ENGINE_WORKING_IMAGE_H_
+#endif  // NUBO_APP_WORKING_IMAGE_H_
