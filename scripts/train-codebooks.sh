@@ -6,20 +6,20 @@
 #   datasets-dir  holds train/wikiphotos, train/bsds500, train/urban100 and
 #                 train/sunhays80 (default: $NUBO_DATASETS, else
 #                 ../shared/datasets beside the repository)
-# Without settings it makes the codebooks shipped in data/. Settings for the
-# next sets (see train/TRAINING.md):
-#   NUBO_PHOTOS=1          also train on the photographs of Debian's wallpaper
-#                          packages listed in train/PHOTOS.md (installed here when
-#                          missing, as root), reduced to about a megapixel into
-#                          build-dir/photos
+# Without settings it makes the codebooks shipped in data/ (about 100 minutes
+# on 2 cores, under 4 GB). Settings for other sets (see train/TRAINING.md):
+#   NUBO_PHOTOS=0          leave out the photographs of Debian's wallpaper
+#                          packages listed in train/PHOTOS.md (by default they are
+#                          installed here when missing, as root, and reduced to
+#                          about a megapixel into build-dir/photos)
 #   NUBO_ORIENTATIONS=N    1, 2, 4 or 8 flipped and rotated copies of every
-#                          original compressed as training pairs (default 1)
-#   NUBO_PATCHES=N         training patches per codebook (default 48000000; the
-#                          trainer needs about 40 bytes a patch, see TRAINING.md)
-#   NUBO_LEAF_SIZE=N       codewords per leaf (default 16)
+#                          original compressed as training pairs (default 4)
+#   NUBO_PATCHES=N         training patches per codebook (default 80000000; the
+#                          trainer needs about 25 bytes a patch, see TRAINING.md)
+#   NUBO_LEAF_SIZE=N       codewords per leaf (default 2)
 #   NUBO_QUALITY_STEP=N    train each band on every N-th quality from its low to
-#                          its high end (6-14, 16-24, 26-34, 36-44, 46-60) instead
-#                          of the shipped lists
+#                          its high end (6-14, 16-24, 26-34, 36-44, 46-60;
+#                          default 4: 6,10,14 and so on)
 # Run long jobs politely: nice -n 15 sh scripts/train-codebooks.sh
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,7 +40,7 @@ mkdir -p "$out"
 # Photographs from Debian packages: only the files checked by eye and listed as
 # photographs in train/PHOTOS.md (the packages also ship drawings and renderings).
 photos=$build/photos
-if [ "${NUBO_PHOTOS:-0}" = 1 ]; then
+if [ "${NUBO_PHOTOS:-1}" = 1 ]; then
   packages="lomiri-wallpapers-16.04 lomiri-wallpapers-20.04 ffmpeg"
   missing=""
   for p in $packages; do
@@ -48,7 +48,7 @@ if [ "${NUBO_PHOTOS:-0}" = 1 ]; then
   done
   if [ -n "$missing" ]; then
     if [ "$(id -u)" != 0 ]; then
-      echo "train-codebooks.sh: install$missing (as root), or leave NUBO_PHOTOS unset" >&2
+      echo "train-codebooks.sh: install$missing (as root), or set NUBO_PHOTOS=0" >&2
       exit 2
     fi
     apt-get update
@@ -87,30 +87,26 @@ tool=$build/nubo-train
 # the correction its centre wants, weighted 64 (the search still goes by patch
 # distance alone): that more than doubled the gain in the weight sweep of
 # train/TRAINING.md.
-common="--depth 5 --leaf-size ${NUBO_LEAF_SIZE:-16} --max-patches ${NUBO_PATCHES:-48000000}
-  --orientations ${NUBO_ORIENTATIONS:-1} --seed 1 --threads 2 --eval-fraction 0.1
+common="--depth 5 --leaf-size ${NUBO_LEAF_SIZE:-2} --max-patches ${NUBO_PATCHES:-80000000}
+  --orientations ${NUBO_ORIENTATIONS:-4} --seed 1 --threads 2 --eval-fraction 0.1
   --leaf-target-weight 64 --node-target-weight 64"
 
-# The qualities a band trains on: the shipped list, or every NUBO_QUALITY_STEP-th.
-band() {  # low high shipped-list
-  if [ -n "${NUBO_QUALITY_STEP:-}" ]; then
-    seq -s, "$1" "$NUBO_QUALITY_STEP" "$2"
-  else
-    echo "$3"
-  fi
+# The qualities a band trains on: every NUBO_QUALITY_STEP-th from its low end.
+band() {  # low high
+  seq -s, "$1" "${NUBO_QUALITY_STEP:-4}" "$2"
 }
 
 start=$(date +%s)
 # shellcheck disable=SC2086  # $train and $common are word lists
-$tool $train $common --qualities "$(band 6 14 6,8,10,12,14)" --eval-qualities 10 --out "$out/q01-15.cb"
+$tool $train $common --qualities "$(band 6 14)" --eval-qualities 10 --out "$out/q01-15.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities "$(band 16 24 16,18,20,22,24)" --eval-qualities 20 --out "$out/q16-25.cb"
+$tool $train $common --qualities "$(band 16 24)" --eval-qualities 20 --out "$out/q16-25.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities "$(band 26 34 26,28,30,32,34)" --eval-qualities 30 --out "$out/q26-35.cb"
+$tool $train $common --qualities "$(band 26 34)" --eval-qualities 30 --out "$out/q26-35.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities "$(band 36 44 36,38,40,42,44)" --eval-qualities 40 --out "$out/q36-45.cb"
+$tool $train $common --qualities "$(band 36 44)" --eval-qualities 40 --out "$out/q36-45.cb"
 # shellcheck disable=SC2086
-$tool $train $common --qualities "$(band 46 60 46,50,55,60)" --eval-qualities 50,60 --out "$out/q46-60.cb"
+$tool $train $common --qualities "$(band 46 60)" --eval-qualities 50,60 --out "$out/q46-60.cb"
 # shellcheck disable=SC2086
 $tool $train $common --qualities 10,15,20,25,30,40,50 --eval-qualities 10,20,30,40,50 \
   --out "$out/data"
