@@ -308,11 +308,19 @@ class Cleaner {
     const std::vector<bool> ahead = readableAhead(jobs);
     std::future<Prepared> next;
     if (!jobs.empty() && ahead[0]) {
-      next = launch(jobs[0]);
-      // The first codebook loads while the first picture is decoded.
-      if (next.valid()) {
+      // The first codebook loads here while the first picture is decoded on
+      // the other thread, which is told not to load it again.
+      std::string path;
+      try {
+        path = codebookPathFor(options_, jobs[0].input);
+      } catch (const std::bad_alloc&) {
+        // loaded in turn
+      }
+      std::set<std::string> known = requested_;
+      if (!path.empty()) known.insert(path);
+      next = launch(jobs[0], known);
+      if (next.valid() && !path.empty()) {
         try {
-          const std::string path = codebookPathFor(options_, jobs[0].input);
           keep(path, loadAhead(path, requested_));
         } catch (const std::bad_alloc&) {
           // loaded in turn
@@ -324,7 +332,7 @@ class Cleaner {
       try {
         std::unique_ptr<Prepared> prepared;
         if (current.valid()) prepared = std::make_unique<Prepared>(current.get());
-        if (i + 1 < jobs.size() && ahead[i + 1]) next = launch(jobs[i + 1]);
+        if (i + 1 < jobs.size() && ahead[i + 1]) next = launch(jobs[i + 1], requested_);
         if (!run(jobs[i], prepared.get())) ++failures_;
       } catch (const std::bad_alloc&) {
         finishWrite();
@@ -339,9 +347,10 @@ class Cleaner {
  private:
   // Starts decoding job's input on a thread of its own; an invalid future when
   // no thread can be started (then run decodes it in turn).
-  std::future<Prepared> launch(const Job& job) {
+  // known: the codebooks it need not load.
+  std::future<Prepared> launch(const Job& job, const std::set<std::string>& known) {
     try {
-      return std::async(std::launch::async, prepare, std::cref(options_), job.input, requested_);
+      return std::async(std::launch::async, prepare, std::cref(options_), job.input, known);
     } catch (const std::system_error&) {
       return {};
     }
