@@ -375,7 +375,6 @@ Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
   constexpr uint64_t kMaxEntries = 100000;
   uint64_t entriesSeen = 0;
   std::set<uint32_t> visited;
-  int64_t width = 0, height = 0;
   uint32_t ifd = u32(data + 4);
   if (ifd == 0) return invalid("damaged TIFF file: no picture");
   for (int directory = 0; ifd != 0; ++directory) {
@@ -389,6 +388,7 @@ Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
       return invalid("damaged TIFF file: directory cut short");
     }
     std::set<uint32_t> present;  // tags with at least one SHORT or LONG value
+    int64_t width = 0, height = 0;
     for (uint32_t i = 0; i < entries; ++i) {
       const uint8_t* e = data + ifd + 2 + size_t{i} * 12;
       const uint32_t tag = u16(e), type = u16(e + 2), count = u32(e + 4);
@@ -406,7 +406,12 @@ Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
           if (offset > size) return outside;
         }
       }
-      if (directory == 0 && (tag == 256 || tag == 257)) {  // ImageWidth, ImageLength
+      if (tag == 256 || tag == 257) {  // ImageWidth, ImageLength
+        // The TIFF library keeps the first of two entries of a tag: a second
+        // one must not hide the size it will allocate for.
+        if ((tag == 256 ? width : height) != 0) {
+          return invalid("damaged TIFF file: picture size given twice");
+        }
         int64_t value;
         if (type == 3 && count == 1) {
           value = u16(values);
@@ -429,10 +434,14 @@ Status checkTiff(const uint8_t* data, size_t size, CheckedImage* out, uint64_t m
         !(has({273, 278, 279}) || has({322, 323, 324, 325}))) {  // strips or tiles
       return invalid("damaged TIFF file: required fields missing");
     }
+    // The decoder reads every page: each must fit, the first gives the size.
+    CheckedImage page;
+    const Status fits = checkDimensions(width, height, directory == 0 ? out : &page, memory);
+    if (!fits.ok()) return fits;
     const size_t next = ifd + 2 + size_t{entries} * 12;
     ifd = size - next >= 4 ? u32(data + next) : 0;  // a missing link ends the chain
   }
-  return checkDimensions(width, height, out, memory);
+  return Status::Ok();
 }
 
 }  // namespace

@@ -98,5 +98,55 @@ TEST(JpegCheck, FramingOfScansAndFrames) {
   EXPECT_TRUE(check(Bytes(jpeg.begin(), jpeg.end() - 10)).ok());
 }
 
+// A little-endian TIFF of uncompressed RGB pages, one strip each; every page
+// is given as its (tag, value) entries, all LONG.
+Bytes tiff(const std::vector<std::vector<std::pair<uint16_t, uint32_t>>>& pages) {
+  Bytes out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto put16 = [&out](uint32_t v) {
+    out.push_back(v & 0xFF);
+    out.push_back((v >> 8) & 0xFF);
+  };
+  auto put32 = [&](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  for (size_t p = 0; p < pages.size(); ++p) {
+    put16(static_cast<uint32_t>(pages[p].size()));
+    for (const auto& [tag, value] : pages[p]) {
+      put16(tag);
+      put16(4);  // LONG
+      put32(1);
+      put32(value);
+    }
+    const bool last = p + 1 == pages.size();
+    put32(last ? 0 : static_cast<uint32_t>(out.size() + 4));
+  }
+  out.resize(out.size() + 64, 0x80);  // pixel data the strip entries point into
+  return out;
+}
+
+std::vector<std::pair<uint16_t, uint32_t>> page(uint32_t width, uint32_t height) {
+  return {{256, width}, {257, height}, {258, 8},      {262, 2},
+          {273, 8},     {277, 3},      {278, height}, {279, 12}};
+}
+
+TEST(TiffCheck, EveryPageMustFitAndTheSizeBeGivenOnce) {
+  CheckedImage checked;
+  const Bytes good = tiff({page(2, 2), page(3, 1)});
+  ASSERT_TRUE(checkImageFile(good.data(), good.size(), &checked).ok());
+  EXPECT_EQ(checked.width, 2);  // the first page's size
+  EXPECT_EQ(checked.height, 2);
+
+  // A second width entry: the decoder would take the first, huge one.
+  auto twice = page(2, 2);
+  twice.insert(twice.begin(), {256, 3000000000u});
+  const Status s = check(tiff({twice}));
+  EXPECT_EQ(s.code(), StatusCode::kInvalidData);
+  EXPECT_NE(s.message().find("given twice"), std::string::npos) << s.message();
+
+  // A later page too large to decode.
+  EXPECT_EQ(check(tiff({page(2, 2), page(100000, 100000)})).code(), StatusCode::kTooLarge);
+}
+
 }  // namespace
 }  // namespace nubo
