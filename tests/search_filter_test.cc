@@ -16,25 +16,9 @@
 namespace nubo {
 namespace {
 
-using testing::Patch;
+using testing::referenceSearch;
 
-// The plain recursive descent, one patchDistance at a time.
-float referenceSearch(const float* p, const Codebook& cb, int node) {
-  const CodebookNode& n = cb.nodes[node];
-  if (n.type > 1) return -1.0f;
-  double best = n.type == 0 ? 100000.0 : 10000000.0;
-  int bestIndex = -1;
-  for (int i = 0; i < n.count; ++i) {
-    const double d = patchDistance(p, cb.codewords[n.firstCodeword + i].patch.data());
-    if (!(d >= best)) {
-      best = d;
-      bestIndex = i;
-    }
-  }
-  if (bestIndex < 0) return -1.0f;
-  if (n.type == 0) return referenceSearch(p, cb, n.firstChild + bestIndex);
-  return cb.values[n.firstCodeword + bestIndex];
-}
+using testing::Patch;
 
 // Sets a search path for one scope.
 class PathScope {

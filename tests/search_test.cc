@@ -16,24 +16,7 @@ namespace {
 
 using testing::constantPatch;
 using testing::Patch;
-
-// The plain recursive descent, one patchDistance at a time.
-float referenceSearch(const Patch& p, const Codebook& cb, int node) {
-  const CodebookNode& n = cb.nodes[node];
-  if (n.type > 1) return -1.0f;
-  double best = n.type == 0 ? 100000.0 : 10000000.0;
-  int bestIndex = -1;
-  for (int i = 0; i < n.count; ++i) {
-    const double d = patchDistance(p.data(), cb.codewords[n.firstCodeword + i].patch.data());
-    if (!(d >= best)) {
-      best = d;
-      bestIndex = i;
-    }
-  }
-  if (bestIndex < 0) return -1.0f;
-  if (n.type == 0) return referenceSearch(p, cb, n.firstChild + bestIndex);
-  return cb.values[n.firstCodeword + bestIndex];
-}
+using testing::referenceSearch;
 
 // Spoils about 3 in `oneIn` codewords of every node: one element NaN, one
 // element `infinity`, or a copy of an earlier codeword of the node (an exact tie).
@@ -87,7 +70,7 @@ TEST(Search, MatchesThePlainDescentBitForBit) {
       for (float& v : p) v = dist(rng);
       int index;
       const float got = searchCodebookIndex(p.data(), cb, &index);
-      ASSERT_EQ(got, referenceSearch(p, cb, 0));
+      ASSERT_EQ(got, referenceSearch(p.data(), cb));
       ASSERT_GE(index, 0);
       ASSERT_EQ(cb.values[index], got);
     }
@@ -111,7 +94,8 @@ TEST(Search, MatchesThePlainDescentWithNaNInfinityAndTiedCodewords) {
         const CodebookNode& leaf = cb.nodes[cb.nodes.size() - 1 - n % 50];
         if (leaf.type == 1) p = cb.codewords[leaf.firstCodeword + n % leaf.count].patch;
       }
-      ASSERT_EQ(searchCodebook(p.data(), cb), referenceSearch(p, cb, 0)) << leafSize << " " << n;
+      ASSERT_EQ(searchCodebook(p.data(), cb), referenceSearch(p.data(), cb))
+          << leafSize << " " << n;
     }
   }
 }
